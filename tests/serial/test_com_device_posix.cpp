@@ -1,0 +1,253 @@
+// The POSIX device through the port object, against a real pseudo-terminal pair: the
+// program's end opens the slave through a COMn link, the test plays the device on the master.
+#include "com_port.h"
+#include "port_names.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace veldar {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class PseudoTerminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        int slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        // The slave stays open here only until the port has it: a pty hangs up when its last
+        // slave descriptor closes.
+        holdSlave = slave;
+        slavePath = name;
+        folder = fs::temp_directory_path() / ("veldar-pty-" + std::to_string(getpid()) + "-" +
+                                              std::to_string(counter++));
+        fs::create_directories(folder);
+        fs::create_symlink(slavePath, folder / "COM5");
+    }
+
+    void TearDown() override {
+        if (holdSlave >= 0)
+            close(holdSlave);
+        if (master >= 0)
+            close(master);
+        fs::remove_all(folder);
+    }
+
+    std::unique_ptr<TComPort> MakePort(const std::string& name = "COM5") {
+        auto port = std::make_unique<TComPort>(CreatePlatformDevice(folder.string()));
+        port->SetPort(name);
+        port->SetBaudRate(br115200);
+        port->FlowControl().SetControlDTR(dtrEnable);
+        return port;
+    }
+
+    // Reads from the master until `count` bytes came or 5 s passed.
+    std::string ReadMaster(std::size_t count) {
+        std::string got;
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[512];
+                ssize_t n = read(master, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        return got;
+    }
+
+    void WriteMaster(const std::string& bytes) {
+        ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Waits until the port sees `count` bytes waiting (5 s at most).
+    int WaitForInput(TComPort& port, int count) {
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        int n = 0;
+        while ((n = port.QueryInputCount()) < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        return n;
+    }
+
+    termios MasterView() {
+        termios t{};
+        tcgetattr(master, &t);
+        return t;
+    }
+
+    static inline int counter = 0;
+    int master = -1;
+    int holdSlave = -1;
+    std::string slavePath;
+    fs::path folder;
+};
+
+TEST(PortNames, ComNamesResolveThroughLinksOrToSerialDevices) {
+    auto folder = fs::temp_directory_path() / ("veldar-names-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::create_symlink("/dev/null", folder / "COM3");
+    EXPECT_EQ(ResolvePortPath("COM3", folder.string()), (folder / "COM3").string());
+    EXPECT_EQ(ResolvePortPath("COM4", folder.string()), "/dev/ttyS3");
+    EXPECT_EQ(ResolvePortPath("COM12", ""), "/dev/ttyS11");
+    EXPECT_EQ(ResolvePortPath("/dev/ttyUSB0", folder.string()), "/dev/ttyUSB0");
+    EXPECT_EQ(ResolvePortPath("ttyACM0", folder.string()), "/dev/ttyACM0");
+    fs::remove_all(folder);
+}
+
+TEST_F(PseudoTerminal, OpensRawAtTheChosenSpeedWithNoModemLines) {
+    auto port = MakePort();
+    std::vector<bool> cts;
+    port->OnCTSChange = [&](TCustomComPort*, bool on) { cts.push_back(on); };
+    port->SetConnected(true);
+    EXPECT_TRUE(port->Connected());
+    termios t = MasterView();
+    EXPECT_EQ(cfgetospeed(&t), B115200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | HUPCL | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    // A pseudo-terminal has no modem lines: everything reads off, and that is no error.
+    EXPECT_TRUE(port->QueryModemSignals().Empty());
+    EXPECT_EQ(cts, std::vector<bool>{false});
+    port->SetConnected(false);
+    EXPECT_FALSE(port->Connected());
+}
+
+TEST_F(PseudoTerminal, WritesReachTheDeviceAndReadsReturnAtOnce) {
+    auto port = MakePort();
+    port->SetConnected(true);
+    EXPECT_EQ(port->SendText("ACK\r"), 4);
+    EXPECT_EQ(ReadMaster(4), "ACK\r");
+
+    ByteString text = "x";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port->ReceiveText(text, 250), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(text, "");
+
+    std::string sent;
+    for (int i = 0; i < 300; ++i)
+        sent.push_back(static_cast<char>(i % 256));
+    WriteMaster(sent);
+    ASSERT_EQ(WaitForInput(*port, 300), 300);
+    EXPECT_EQ(port->ReceiveText(text, 250), 250);
+    EXPECT_EQ(text, sent.substr(0, 250));
+    EXPECT_EQ(port->QueryInputCount(), 50);
+    EXPECT_EQ(port->ReceiveText(text, 250), 50);
+    EXPECT_EQ(text, sent.substr(250));
+}
+
+TEST_F(PseudoTerminal, ASpeedChangeAppliesAtOnceWithoutDiscardingInput) {
+    auto port = MakePort();
+    port->SetConnected(true);
+    WriteMaster("echo\x0f");
+    ASSERT_EQ(WaitForInput(*port, 5), 5);
+    port->SetBaudRate(br38400);
+    port->FlowControl().SetControlRTS(rtsEnable);
+    termios t = MasterView();
+    EXPECT_EQ(cfgetospeed(&t), B38400);
+    ByteString text;
+    EXPECT_EQ(port->ReceiveText(text, 250), 5);
+    EXPECT_EQ(text, "echo\x0f");
+    // Speeds without a termios constant go through the arbitrary-rate interface.
+    EXPECT_NO_THROW(port->SetBaudRate(br14400));
+    EXPECT_NO_THROW(port->SetBaudRate(br256000));
+}
+
+TEST_F(PseudoTerminal, ASecondOpenerIsRefusedAsBusy) {
+    auto first = MakePort();
+    first->SetConnected(true);
+    auto second = MakePort();
+    try {
+        second->SetConnected(true);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), 1);
+        EXPECT_EQ(e.OsError(), EBUSY);
+    }
+    first->SetConnected(false);
+    EXPECT_NO_THROW(second->SetConnected(true));
+}
+
+TEST_F(PseudoTerminal, MissingOrWrongDevicesGiveCodeOne) {
+    fs::create_symlink(folder / "nothing-here", folder / "COM6");
+    fs::create_directory(folder / "dir");
+    fs::create_symlink(folder / "dir", folder / "COM7");
+    std::ofstream(folder / "plain") << "not a terminal";
+    fs::create_symlink(folder / "plain", folder / "COM8");
+    const std::pair<const char*, int> cases[] = {{"COM6", ENOENT}, {"COM7", EISDIR}, {"COM8", ENOTTY}};
+    for (auto [name, error] : cases) {
+        auto port = MakePort(name);
+        try {
+            port->SetConnected(true);
+            ADD_FAILURE() << name << ": no exception";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.ErrorCode(), 1) << name;
+            EXPECT_EQ(e.OsError(), error) << name;
+        }
+        EXPECT_FALSE(port->Connected());
+    }
+}
+
+TEST_F(PseudoTerminal, AHangUpFailsReadsAndWritesWithoutClosingThePort) {
+    auto port = MakePort();
+    port->SetConnected(true);
+    close(master);
+    master = -1;
+    ByteString text;
+    EXPECT_THROW(port->ReceiveText(text, 250), EComPort);
+    EXPECT_THROW(port->SendText("LOAD\r"), EComPort);
+    EXPECT_TRUE(port->Connected());
+    EXPECT_NO_THROW(port->SetConnected(false));
+}
+
+TEST_F(PseudoTerminal, TheEventWaitReportsNewBytesOnlyAndCanBeCancelled) {
+    auto device = CreatePlatformDevice(folder.string());
+    ASSERT_EQ(device->Acquire("COM5"), 0);
+    Dcb raw;
+    raw.BaudRate = 115200;
+    raw.ByteSize = 8;
+    raw.Flags = Dcb::fBinary;
+    ASSERT_EQ(device->SetState(raw), 0);
+    ASSERT_EQ(device->SetEventMask(win::EV_RXCHAR | win::EV_TXEMPTY | win::EV_CTS), 0);
+    WriteMaster("abc");
+    std::uint32_t events = 0;
+    ASSERT_EQ(device->WaitEvent(events), 0);
+    EXPECT_EQ(events, win::EV_RXCHAR);
+
+    // The unread bytes do not report again; a cancel from another thread ends the wait.
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(50ms);
+        device->CancelWait();
+    });
+    EXPECT_EQ(device->WaitEvent(events), ComDevice::WaitCancelled);
+    canceller.join();
+
+    // A completed write reports the empty output queue.
+    auto io = device->NewIo();
+    const std::uint8_t byte = 0x0F;
+    ASSERT_EQ(device->StartWrite(*io, &byte, 1), 0);
+    std::uint32_t done = 0;
+    ASSERT_EQ(device->WaitIo(*io, done), 0);
+    EXPECT_EQ(done, 1u);
+    ASSERT_EQ(device->WaitEvent(events), 0);
+    EXPECT_EQ(events, win::EV_TXEMPTY);
+    device->Release();
+}
+
+} // namespace
+} // namespace veldar

@@ -1,0 +1,244 @@
+// Opening and closing: steps, events and listener calls in their order, and what each
+// failure leaves behind.
+#include "port_fixture.h"
+
+namespace veldar::test {
+namespace {
+
+using OpenClose = PortOnLine;
+using Texts = std::vector<std::string>;
+
+TEST_F(OpenClose, OpenReportsConnectionThenEachSignalReadAnew) {
+    OpenFarEnd(/*rts=*/true, /*dtr=*/false);
+    line->SetRlsd(VirtualLine::A, true);
+    StartJournal();
+    port.SetConnected(true);
+    EXPECT_EQ(journal, (Texts{"BeforeOpen", "link Conn on", "AfterOpen", "link CTS on", "CTSChange on",
+                                "link DSR off", "DSRChange off", "link RLSD on", "RLSDChange on"}));
+    EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::GetModemStatus), 3);
+    // Opening discards nothing.
+    EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::Purge), 0);
+    EXPECT_EQ(line->AcquiredName(VirtualLine::A), "COM1");
+}
+
+TEST_F(OpenClose, OpenAppliesBuffersThenLineThenTimeouts) {
+    port.SetConnected(true);
+    EXPECT_EQ(line->Calls(VirtualLine::A),
+              (std::vector<DeviceCall>{DeviceCall::Acquire, DeviceCall::SetupBuffers, DeviceCall::SetState,
+                                       DeviceCall::SetTimeouts, DeviceCall::GetModemStatus,
+                                       DeviceCall::GetModemStatus, DeviceCall::GetModemStatus}));
+    EXPECT_TRUE(line->Dtr(VirtualLine::A));
+    EXPECT_FALSE(line->Rts(VirtualLine::A));
+}
+
+TEST_F(OpenClose, EachSignalIsQueriedAfterThePreviousHandlerRan) {
+    OpenFarEnd(true, false);
+    StartJournal();
+    // A CTS handler that changes the line: the DSR report must see the new level.
+    port.OnCTSChange = [this](TCustomComPort*, bool) {
+        Dcb dcb;
+        dcb.Flags = 1u << Dcb::DtrControlShift;
+        far->SetState(dcb);
+    };
+    port.SetConnected(true);
+    EXPECT_NE(std::find(journal.begin(), journal.end(), "DSRChange on"), journal.end());
+}
+
+TEST_F(OpenClose, CloseReportsSignalsOffWithoutReadingThenReleasesBeforeConnOff) {
+    OpenFarEnd(true, true);
+    port.SetConnected(true);
+    StartJournal();
+    line->ClearCalls();
+    bool acquiredAtConnOff = true;
+    link.OnConnSignal = [&](TCustomComPort* p, bool on) {
+        journal.push_back(on ? "link Conn on" : "link Conn off");
+        acquiredAtConnOff = line->IsAcquired(VirtualLine::A);
+        EXPECT_FALSE(p->Connected());
+    };
+    port.OnBeforeClose = [this](TCustomComPort* p) {
+        journal.push_back("BeforeClose");
+        EXPECT_TRUE(p->Connected());
+    };
+    port.SetConnected(false);
+    EXPECT_EQ(journal, (Texts{"link CTS off", "link DSR off", "link RLSD off", "CTSChange off",
+                                "DSRChange off", "RLSDChange off", "BeforeClose", "link Conn off", "AfterClose"}));
+    EXPECT_FALSE(acquiredAtConnOff);
+    EXPECT_EQ(line->Calls(VirtualLine::A), (std::vector<DeviceCall>{DeviceCall::Purge, DeviceCall::Release}));
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(OpenClose, ConnectedToItsCurrentValueDoesNothing) {
+    StartJournal();
+    port.SetConnected(false);
+    EXPECT_TRUE(journal.empty());
+    port.SetConnected(true);
+    journal.clear();
+    line->ClearCalls();
+    port.SetConnected(true);
+    EXPECT_TRUE(journal.empty());
+    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+}
+
+TEST_F(OpenClose, RefusedOpenRaisesCodeOneAndLeavesThePortClosed) {
+    StartJournal();
+    line->FailCall(VirtualLine::A, DeviceCall::Acquire, 2);
+    try {
+        port.SetConnected(true);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), 1);
+        EXPECT_EQ(e.OsError(), 2);
+        EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(journal, Texts{"BeforeOpen"});
+}
+
+TEST_F(OpenClose, ASecondOpenerOfTheSameEndIsRefused) {
+    port.SetConnected(true);
+    TComPort second(line->Device(VirtualLine::A));
+    try {
+        second.SetConnected(true);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), 1);
+        EXPECT_EQ(e.OsError(), vline::ErrAccessDenied);
+    }
+}
+
+struct SettingsFailure {
+    DeviceCall call;
+    int code;
+};
+
+class OpenSettingsFailure : public PortOnLine, public ::testing::WithParamInterface<SettingsFailure> {};
+
+TEST_P(OpenSettingsFailure, ReleasesTheDeviceAndRaisesTheSettingsCode) {
+    StartJournal();
+    line->FailCall(VirtualLine::A, GetParam().call, 31, 1);
+    try {
+        port.SetConnected(true);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), GetParam().code);
+        EXPECT_EQ(e.OsError(), 31);
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+    EXPECT_EQ(journal, Texts{"BeforeOpen"});
+    // The next attempt starts afresh.
+    port.SetConnected(true);
+    EXPECT_TRUE(port.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, OpenSettingsFailure,
+                         ::testing::Values(SettingsFailure{DeviceCall::SetupBuffers, 9},
+                                           SettingsFailure{DeviceCall::SetState, 7},
+                                           SettingsFailure{DeviceCall::SetTimeouts, 8}));
+
+TEST_F(OpenClose, RefusedPurgeStopsTheCloseAndKeepsThePortOpen) {
+    port.SetConnected(true);
+    StartJournal();
+    line->FailCall(VirtualLine::A, DeviceCall::Purge, 6, 1);
+    try {
+        port.SetConnected(false);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), 5);
+    }
+    EXPECT_TRUE(port.Connected());
+    EXPECT_TRUE(line->IsAcquired(VirtualLine::A));
+    EXPECT_EQ(journal.back(), "BeforeClose");
+    port.SetConnected(false);
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+}
+
+TEST_F(OpenClose, HandlerExceptionInTheAfterOpenStepLeavesThePortOpen) {
+    port.OnAfterOpen = [](TCustomComPort*) { throw std::runtime_error("handler"); };
+    EXPECT_THROW(port.SetConnected(true), std::runtime_error);
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(OpenClose, PortComparisonIsExactAndAChangeReopensWithAllEvents) {
+    port.SetConnected(true);
+    StartJournal();
+    port.SetPort("COM1");
+    EXPECT_TRUE(journal.empty());
+    port.SetPort("com1");
+    EXPECT_EQ(port.Port(), "com1");
+    EXPECT_EQ(journal.front(), "link CTS off");
+    EXPECT_NE(std::find(journal.begin(), journal.end(), "AfterClose"), journal.end());
+    EXPECT_EQ(journal[journal.size() - 7], "AfterOpen");
+    EXPECT_EQ(line->AcquiredName(VirtualLine::A), "com1");
+    EXPECT_TRUE(port.Connected());
+
+    // Closed: only stored.
+    port.SetConnected(false);
+    journal.clear();
+    port.SetPort("COM12");
+    EXPECT_TRUE(journal.empty());
+    port.SetConnected(true);
+    EXPECT_EQ(line->AcquiredName(VirtualLine::A), "COM12");
+}
+
+TEST_F(OpenClose, ListenersAreCalledInAttachOrderAndRegistrationIsChecked) {
+    std::vector<int> order;
+    TComLink first, second;
+    first.OnConnSignal = [&](TCustomComPort*, bool) { order.push_back(1); };
+    second.OnConnSignal = [&](TCustomComPort*, bool) { order.push_back(2); };
+    port.AttachLink(&first);
+    port.AttachLink(&second);
+    try {
+        port.AttachLink(&first);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), 18);
+        EXPECT_EQ(e.OsError(), -1);
+    }
+    port.SetConnected(true);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    port.DetachLink(&first);
+    EXPECT_THROW(port.DetachLink(&first), EComPort);
+    port.SetConnected(false);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 2}));
+    port.DetachLink(&second);
+}
+
+TEST_F(OpenClose, AListenerDetachedDuringACallIsNotCalledAgain) {
+    TComLink first, second;
+    int secondCalls = 0;
+    first.OnConnSignal = [&](TCustomComPort* p, bool) { p->DetachLink(&second); };
+    second.OnConnSignal = [&](TCustomComPort*, bool) { ++secondCalls; };
+    port.AttachLink(&first);
+    port.AttachLink(&second);
+    port.SetConnected(true);
+    EXPECT_EQ(secondCalls, 0);
+}
+
+TEST_F(OpenClose, AnEmptyEventSetCreatesNoThread) {
+    port.SetEvents(TComEvents{});
+    port.SetConnected(true);
+    EXPECT_FALSE(port.ThreadCreated());
+}
+
+TEST(ComPortLifetime, DestructionClosesThePortThenTellsObservers) {
+    auto line = VirtualLine::Create();
+    std::vector<std::string> seen;
+    TComLink link;
+    int removed = 0;
+    {
+        TComPort port(line->Device(VirtualLine::A));
+        link.OnConnSignal = [&](TCustomComPort*, bool on) { seen.push_back(on ? "on" : "off"); };
+        port.AttachLink(&link);
+        port.AddDestroyObserver([&] { seen.push_back("destroyed"); });
+        int id = port.AddDestroyObserver([&] { ++removed; });
+        port.RemoveDestroyObserver(id);
+        port.SetConnected(true);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"on", "off", "destroyed"}));
+    EXPECT_EQ(removed, 0);
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+}
+
+} // namespace
+} // namespace veldar::test
