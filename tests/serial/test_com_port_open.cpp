@@ -213,6 +213,7 @@ TEST_F(OpenClose, AListenerDetachedDuringACallIsNotCalledAgain) {
     port.AttachLink(&second);
     port.SetConnected(true);
     EXPECT_EQ(secondCalls, 0);
+    port.DetachLink(&first);
 }
 
 TEST_F(OpenClose, AnEmptyEventSetCreatesNoThread) {
