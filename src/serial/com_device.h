@@ -5,6 +5,7 @@
 #pragma once
 
 #include "com_types.h"
+#include "stop_event.h"
 
 #include <cstdint>
 #include <memory>
@@ -48,15 +49,17 @@ public:
     // write time-out expires (done then tells how many bytes went out).
     virtual int WaitIo(DeviceIo& io, std::uint32_t& done) = 0;
 
-    // Line events (EV_* flags) for the event thread.
+    // Line events (EV_* flags) for the event thread. A new mask forgets the events that
+    // occurred before it.
     virtual int SetEventMask(std::uint32_t mask) = 0;
-    // Blocks until an event of the mask has occurred since the last report, or until
-    // CancelWait; returns WaitCancelled in the latter case.
-    virtual int WaitEvent(std::uint32_t& events) = 0;
-    // Ends a WaitEvent in progress (or the next one) from any thread.
-    virtual void CancelWait() = 0;
+    // Blocks until an event of the mask has occurred since the last report (events then
+    // holds every such kind, once each) or until stop is set, which wins when both hold and
+    // returns WaitStopped.
+    virtual int WaitEvent(std::uint32_t& events, const StopEvent& stop) = 0;
+    // How often the waits woke up inside, for diagnostics: an idle line must not wake them.
+    virtual std::uint64_t WaitWakeUps() const { return 0; }
 
-    static constexpr int WaitCancelled = -1;
+    static constexpr int WaitStopped = -1;
 };
 
 // The device of the platform the program was built for (Win32 or POSIX).

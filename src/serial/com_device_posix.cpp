@@ -2,6 +2,11 @@
 // behaviour it has on Windows: exclusive open, settings applied at once without flushing,
 // reads that return at once with what has arrived, writes that block until the bytes are
 // sent or the write time-out expires, and line events reported as the Windows mask bits.
+//
+// Like a Windows driver, the device keeps its own input queue: whoever looks at the line
+// (a read, an input count, the event wait) first moves what the kernel holds into it. So
+// the event wait sees each byte arrive exactly once: bytes left unread raise nothing more,
+// a new byte does, and the event character and the 80 % mark are checked on new bytes.
 #include "com_device.h"
 #include "custom_baud.h"
 #include "port_names.h"
@@ -10,7 +15,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <utility>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -28,6 +36,13 @@ using Clock = std::chrono::steady_clock;
 
 // A device without modem lines (a pseudo-terminal) answers these; that is not an error.
 bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+
+// Modem lines and line errors have no wake-up of their own that a stop request can
+// interrupt, so the wait looks at them this often, on drivers that have them.
+constexpr int LineLookMs = 50;
+
+// The queue holds at most this much; beyond it bytes are lost and reported as an overrun.
+constexpr std::size_t MaxQueued = 1 << 20;
 
 speed_t StandardSpeed(std::uint32_t rate) {
     switch (rate) {
@@ -49,6 +64,48 @@ speed_t StandardSpeed(std::uint32_t rate) {
     }
 }
 
+// Raw termios from the line-settings record; the speed is left to the caller.
+void FillTermios(termios& tio, const Dcb& dcb) {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                           ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    if (dcb.Has(Dcb::fParity))
+        tio.c_iflag |= INPCK;
+    if (dcb.Has(Dcb::fOutX))
+        tio.c_iflag |= IXON;
+    if (dcb.Has(Dcb::fInX))
+        tio.c_iflag |= IXOFF;
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | HUPCL | CRTSCTS);
+#ifdef CMSPAR
+    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    tio.c_cflag |= CLOCAL | CREAD;
+    switch (dcb.ByteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    default: tio.c_cflag |= CS8; break;
+    }
+    switch (dcb.Parity) {
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+#endif
+    default: break;
+    }
+    if (dcb.StopBits != 0)
+        tio.c_cflag |= CSTOPB;
+    if (dcb.Has(Dcb::fOutxCtsFlow) || dcb.RtsControl() == 2)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
 struct PosixIo : DeviceIo {
     enum Kind { None, Read, Write };
     Kind kind = None;
@@ -59,7 +116,9 @@ struct PosixIo : DeviceIo {
     bool hasDeadline = false;
 };
 
+// Interrupt and error counters of the driver, where it keeps them.
 struct LineCounts {
+    int cts = 0, dsr = 0, rng = 0, dcd = 0;
     int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
 };
 
@@ -82,6 +141,7 @@ public:
     }
 
     int Acquire(const std::string& portName) override {
+        std::lock_guard lock(mutex_);
         if (fd_ >= 0)
             return EBUSY;
         std::string folder = linkFolder_.empty() ? ExecutableFolder() : linkFolder_;
@@ -102,85 +162,59 @@ public:
         }
         ioctl(fd, TIOCEXCL);
         fd_ = fd;
-        readTotal_ = 0;
+        queue_.clear();
+        hungUp_ = 0;
+        lineErrors_ = pending_ = 0;
         int bits = 0;
-        modemLinesPresent_ = ioctl(fd_, TIOCMGET, &bits) == 0;
-        modemAtWait_ = bits;
+        modemLevels_ = ioctl(fd_, TIOCMGET, &bits) == 0;
+        modemBits_ = bits;
 #ifdef TIOCGICOUNT
         serial_icounter_struct ic{};
-        countsPresent_ = ioctl(fd_, TIOCGICOUNT, &ic) == 0;
+        counters_ = ioctl(fd_, TIOCGICOUNT, &ic) == 0;
 #endif
-        countsAtClear_ = countsAtWait_ = ReadCounts();
+        counts_ = ReadCounts();
         return 0;
     }
 
     void Release() override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return;
         close(fd_);
         fd_ = -1;
+        queue_.clear();
     }
 
-    bool IsAcquired() const override { return fd_ >= 0; }
+    bool IsAcquired() const override {
+        std::lock_guard lock(mutex_);
+        return fd_ >= 0;
+    }
 
-    int SetupBuffers(std::uint32_t, std::uint32_t) override {
-        // The kernel's buffers have a fixed size.
-        return fd_ < 0 ? EBADF : 0;
+    int SetupBuffers(std::uint32_t inputSize, std::uint32_t) override {
+        std::lock_guard lock(mutex_);
+        if (fd_ < 0)
+            return EBADF;
+        // The kernel's buffers have a fixed size; the input size sets the 80 % mark.
+        inputSize_ = inputSize;
+        return 0;
     }
 
     int SetState(const Dcb& dcb) override {
+        std::lock_guard lock(mutex_);
         termios tio{};
         if (tcgetattr(fd_, &tio) != 0)
             return errno;
-        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                               ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
-        if (dcb.Has(Dcb::fParity))
-            tio.c_iflag |= INPCK;
-        if (dcb.Has(Dcb::fOutX))
-            tio.c_iflag |= IXON;
-        if (dcb.Has(Dcb::fInX))
-            tio.c_iflag |= IXOFF;
-        tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-        tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | HUPCL | CRTSCTS);
-#ifdef CMSPAR
-        tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-        tio.c_cflag |= CLOCAL | CREAD;
-        switch (dcb.ByteSize) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        default: tio.c_cflag |= CS8; break;
-        }
-        switch (dcb.Parity) {
-        case 1: tio.c_cflag |= PARENB | PARODD; break;
-        case 2: tio.c_cflag |= PARENB; break;
-#ifdef CMSPAR
-        case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-        case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-#endif
-        default: break;
-        }
-        if (dcb.StopBits != 0)
-            tio.c_cflag |= CSTOPB;
-        if (dcb.Has(Dcb::fOutxCtsFlow) || dcb.RtsControl() == 2)
-            tio.c_cflag |= CRTSCTS;
-        tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-        tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
+        FillTermios(tio, dcb);
         speed_t speed = StandardSpeed(dcb.BaudRate);
-        bool custom = speed == B0;
-        if (!custom) {
+        if (speed != B0) {
             cfsetispeed(&tio, speed);
             cfsetospeed(&tio, speed);
         }
-        // At once and without flushing: a change in the middle of a probe must not discard the
-        // device's answer.
+        // At once and without flushing: a change in the middle of a probe must not discard
+        // the device's answer.
         if (tcsetattr(fd_, TCSANOW, &tio) != 0)
             return errno;
-        if (custom) {
+        if (speed == B0) {
 #ifdef __linux__
             if (int e = SetCustomBaudRate(fd_, dcb.BaudRate))
                 return e;
@@ -188,6 +222,7 @@ public:
             return EINVAL;
 #endif
         }
+        eventChar_ = static_cast<char>(dcb.EvtChar);
         unsigned dtr = dcb.DtrControl(), rts = dcb.RtsControl();
         if (int e = SetModemLine(TIOCM_DTR, dtr == 1 || dtr == 2))
             return e;
@@ -195,6 +230,7 @@ public:
     }
 
     int SetTimeouts(const CommTimeouts& timeouts) override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return EBADF;
         // Reads always return at once with what has arrived; only the write limits matter.
@@ -203,16 +239,15 @@ public:
     }
 
     int Purge(std::uint32_t flags) override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return EBADF;
         // Reads and writes are never left in flight between calls, so there is nothing to
-        // abort; clearing empties the kernel's queues.
+        // abort; clearing empties the kernel's queues and ours.
         if (flags & win::PURGE_RXCLEAR) {
-            int waiting = 0;
-            ioctl(fd_, FIONREAD, &waiting);
             if (tcflush(fd_, TCIFLUSH) != 0)
                 return errno;
-            readTotal_ += static_cast<std::uint64_t>(waiting);
+            queue_.clear();
         }
         if ((flags & win::PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0)
             return errno;
@@ -220,17 +255,19 @@ public:
     }
 
     int ClearError(std::uint32_t& errors, std::uint32_t& inputCount) override {
-        int waiting = 0;
-        if (ioctl(fd_, FIONREAD, &waiting) != 0)
-            return errno;
-        inputCount = static_cast<std::uint32_t>(waiting);
-        LineCounts now = ReadCounts();
-        errors = ErrorFlags(countsAtClear_, now);
-        countsAtClear_ = now;
+        std::lock_guard lock(mutex_);
+        if (fd_ < 0)
+            return EBADF;
+        if (Pull(true) && queue_.empty())
+            return hungUp_;
+        LookAtLines();
+        errors = std::exchange(lineErrors_, 0u);
+        inputCount = static_cast<std::uint32_t>(queue_.size());
         return 0;
     }
 
     int GetModemStatus(std::uint32_t& status) override {
+        std::lock_guard lock(mutex_);
         int bits = 0;
         if (ioctl(fd_, TIOCMGET, &bits) != 0) {
             if (fd_ >= 0 && NoModemLines(errno)) {
@@ -239,13 +276,17 @@ public:
             }
             return errno;
         }
-        status = ModemFlags(bits);
+        status = ((bits & TIOCM_CTS) ? win::MS_CTS_ON : 0) |
+                 ((bits & TIOCM_DSR) ? win::MS_DSR_ON : 0) |
+                 ((bits & TIOCM_RNG) ? win::MS_RING_ON : 0) |
+                 ((bits & TIOCM_CAR) ? win::MS_RLSD_ON : 0);
         return 0;
     }
 
     std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<PosixIo>(); }
 
     int StartWrite(DeviceIo& io, const std::uint8_t* data, std::uint32_t count) override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return EBADF;
         auto& pio = static_cast<PosixIo&>(io);
@@ -261,18 +302,17 @@ public:
     }
 
     int StartRead(DeviceIo& io, std::uint8_t* buffer, std::uint32_t count) override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return EBADF;
+        if (Pull(true) && queue_.empty())
+            return hungUp_;
         auto& pio = static_cast<PosixIo&>(io);
         pio.kind = PosixIo::Read;
-        ssize_t n = read(fd_, buffer, count);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                return errno;
-            n = 0;
-        }
+        auto n = std::min<std::size_t>(count, queue_.size());
+        std::memcpy(buffer, queue_.data(), n);
+        queue_.erase(0, n);
         pio.done = static_cast<std::uint32_t>(n);
-        readTotal_ += static_cast<std::uint64_t>(n);
         return 0;
     }
 
@@ -286,69 +326,165 @@ public:
     }
 
     int SetEventMask(std::uint32_t mask) override {
+        std::lock_guard lock(mutex_);
         if (fd_ < 0)
             return EBADF;
-        // As on Windows, a new mask forgets what happened before: only later arrivals count.
-        int waiting = 0;
-        ioctl(fd_, FIONREAD, &waiting);
-        arrivedAtWait_ = readTotal_ + static_cast<std::uint64_t>(waiting);
-        eventMask_ = mask;
+        mask_ = mask;
+        pending_ = 0;
         return 0;
     }
 
-    int WaitEvent(std::uint32_t& events) override {
-        events = 0;
+    int WaitEvent(std::uint32_t& events, const StopEvent& stop) override {
         while (true) {
-            if (fd_ < 0)
-                return EBADF;
-            std::uint32_t mask = eventMask_;
-            int waiting = 0;
-            ioctl(fd_, FIONREAD, &waiting);
-            std::uint64_t arrived = readTotal_ + static_cast<std::uint64_t>(waiting);
-            if (arrived > arrivedAtWait_) {
-                arrivedAtWait_ = arrived;
-                events |= win::EV_RXCHAR;
-            } else if (arrived < arrivedAtWait_) {
-                arrivedAtWait_ = arrived; // bytes discarded by a purge
+            int fd;
+            bool lookAtLines;
+            {
+                std::lock_guard lock(mutex_);
+                if (stop.IsSet())
+                    return WaitStopped;
+                if (fd_ < 0)
+                    return EBADF;
+                int hangUp = Pull(false);
+                LookAtLines();
+                if (pending_ & mask_) {
+                    events = std::exchange(pending_, 0u) & mask_;
+                    return 0;
+                }
+                if (hangUp)
+                    return hangUp;
+                fd = fd_;
+                lookAtLines = (counters_ || modemLevels_) &&
+                              (mask_ & (win::EV_CTS | win::EV_DSR | win::EV_RLSD | win::EV_RING |
+                                        win::EV_ERR | win::EV_BREAK));
             }
-            events |= LineEvents();
-            events &= mask;
-            if (events)
-                return 0;
-
-            // Bytes still unread keep the descriptor readable; then only new bytes count,
-            // which the short slices below notice.
-            pollfd fds[2] = {{wakePipe_[0], POLLIN, 0},
-                             {fd_, static_cast<short>(waiting == 0 ? POLLIN : 0), 0}};
-            bool watchLines = modemLinesPresent_ || countsPresent_ || waiting > 0;
-            int r = poll(fds, 2, watchLines ? SliceMs : -1);
+            pollfd fds[3] = {{stop.NativeDescriptor(), POLLIN, 0},
+                             {wakePipe_[0], POLLIN, 0},
+                             {fd, POLLIN, 0}};
+            int r = poll(fds, 3, lookAtLines ? LineLookMs : -1);
+            ++wakeUps_;
             if (r < 0 && errno != EINTR)
                 return errno;
-            if (fds[0].revents & POLLIN) {
+            if (fds[1].revents & POLLIN) {
                 char drain[64];
                 while (read(wakePipe_[0], drain, sizeof drain) > 0) {
                 }
             }
-            if (cancel_.exchange(false))
-                return WaitCancelled;
-            if (txEmpty_.exchange(false))
-                events |= win::EV_TXEMPTY & mask;
-            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
-                return EIO;
         }
     }
 
-    void CancelWait() override {
-        cancel_ = true;
-        Wake();
-    }
+    std::uint64_t WaitWakeUps() const override { return wakeUps_; }
 
 private:
-    static constexpr int SliceMs = 10;
-
     void Wake() {
         char one = 1;
         [[maybe_unused]] auto r = write(wakePipe_[1], &one, 1);
+    }
+
+    // Records events of the mask; the wait reports them once each. Lock held.
+    void Occurred(std::uint32_t events) { pending_ |= events & mask_; }
+
+    // Moves what the kernel has received into the queue and records the events of the new
+    // bytes. Returns the error of a line that has hung up, else 0. Called by the user-
+    // interface thread (wake: the waiting thread must look at the new bytes) or by the
+    // waiting thread itself. Lock held.
+    int Pull(bool wake) {
+        if (hungUp_)
+            return hungUp_;
+        std::size_t before = queue_.size();
+        bool lost = false;
+        char buf[4096];
+        while (true) {
+            ssize_t n = read(fd_, buf, sizeof buf);
+            if (n > 0) {
+                std::size_t room = MaxQueued - std::min(MaxQueued, queue_.size());
+                std::size_t take = std::min(room, static_cast<std::size_t>(n));
+                queue_.append(buf, take);
+                lost = lost || take < static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                hungUp_ = errno;
+            } else if (n == 0) {
+                // A raw terminal answers 0 both when nothing waits and after a hang-up.
+                pollfd p{fd_, POLLIN, 0};
+                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)))
+                    hungUp_ = EIO;
+            }
+            break;
+        }
+        if (lost) {
+            lineErrors_ |= win::CE_RXOVER;
+            Occurred(win::EV_ERR);
+        }
+        if (queue_.size() > before) {
+            std::uint32_t events = win::EV_RXCHAR;
+            if (std::memchr(queue_.data() + before, eventChar_, queue_.size() - before))
+                events |= win::EV_RXFLAG;
+            std::size_t mark = inputSize_ * 8 / 10;
+            if (before < mark && queue_.size() >= mark)
+                events |= win::EV_RX80FULL;
+            Occurred(events);
+            if (wake && (pending_ & mask_))
+                Wake();
+        }
+        return hungUp_;
+    }
+
+    LineCounts ReadCounts() {
+        LineCounts c;
+#ifdef TIOCGICOUNT
+        serial_icounter_struct ic{};
+        if (counters_ && ioctl(fd_, TIOCGICOUNT, &ic) == 0)
+            c = {ic.cts, ic.dsr, ic.rng, ic.dcd, ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+#endif
+        return c;
+    }
+
+    // Modem-line changes, breaks and line errors since the last look. With the driver's
+    // counters a pulse that is already over still counts; with levels alone it may not.
+    // Lock held.
+    void LookAtLines() {
+        std::uint32_t events = 0;
+        if (counters_) {
+            LineCounts now = ReadCounts();
+            if (now.cts != counts_.cts)
+                events |= win::EV_CTS;
+            if (now.dsr != counts_.dsr)
+                events |= win::EV_DSR;
+            if (now.dcd != counts_.dcd)
+                events |= win::EV_RLSD;
+            if (now.rng != counts_.rng)
+                events |= win::EV_RING;
+            std::uint32_t errors = (now.frame != counts_.frame ? win::CE_FRAME : 0) |
+                                   (now.overrun != counts_.overrun ? win::CE_OVERRUN : 0) |
+                                   (now.parity != counts_.parity ? win::CE_RXPARITY : 0) |
+                                   (now.bufOverrun != counts_.bufOverrun ? win::CE_RXOVER : 0);
+            if (now.brk != counts_.brk) {
+                errors |= win::CE_BREAK;
+                events |= win::EV_BREAK;
+            }
+            if (errors & ~win::CE_BREAK)
+                events |= win::EV_ERR;
+            lineErrors_ |= errors;
+            counts_ = now;
+        } else if (modemLevels_) {
+            int now = 0;
+            if (ioctl(fd_, TIOCMGET, &now) == 0) {
+                int changed = modemBits_ ^ now;
+                if (changed & TIOCM_CTS)
+                    events |= win::EV_CTS;
+                if (changed & TIOCM_DSR)
+                    events |= win::EV_DSR;
+                if (changed & TIOCM_CAR)
+                    events |= win::EV_RLSD;
+                if ((changed & TIOCM_RNG) && (now & TIOCM_RNG))
+                    events |= win::EV_RING;
+                modemBits_ = now;
+            }
+        }
+        Occurred(events);
     }
 
     int SetModemLine(int line, bool on) {
@@ -357,6 +493,7 @@ private:
         return 0;
     }
 
+    // Lock held.
     int WriteSome(PosixIo& pio) {
         while (pio.done < pio.count) {
             ssize_t n = write(fd_, pio.data + pio.done, pio.count - pio.done);
@@ -372,7 +509,7 @@ private:
         return 0;
     }
 
-    int RemainingMs(const PosixIo& pio) const {
+    static int RemainingMs(const PosixIo& pio) {
         if (!pio.hasDeadline)
             return -1;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(pio.deadline - Clock::now());
@@ -382,104 +519,63 @@ private:
     // Blocks until every byte has left the line or the deadline has passed; then done is the
     // number of bytes that went out and the rest is dropped, as a timed-out write on Windows.
     int FinishWrite(PosixIo& pio) {
+        std::unique_lock lock(mutex_);
+        if (fd_ < 0)
+            return EBADF;
+        int fd = fd_;
         while (pio.done < pio.count) {
             int left = RemainingMs(pio);
             if (left == 0)
                 break;
-            pollfd fds{fd_, POLLOUT, 0};
-            int r = poll(&fds, 1, left);
+            lock.unlock();
+            pollfd p{fd, POLLOUT, 0};
+            int r = poll(&p, 1, left);
+            lock.lock();
             if (r < 0 && errno != EINTR)
                 return errno;
-            if (fds.revents & (POLLERR | POLLHUP | POLLNVAL))
+            if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
                 return EIO;
             if (int e = WriteSome(pio))
                 return e;
         }
         int queued = 0;
-        while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
             int left = RemainingMs(pio);
             if (left == 0)
                 break;
             // tcdrain has no time limit, so the queue is watched instead.
+            lock.unlock();
             usleep(static_cast<useconds_t>(std::min(left, 2) * 1000));
+            lock.lock();
         }
         if (queued > 0) {
-            tcflush(fd_, TCOFLUSH);
+            tcflush(fd, TCOFLUSH);
             pio.done -= std::min(pio.done, static_cast<std::uint32_t>(queued));
         }
         if (pio.count > 0) {
-            txEmpty_ = true;
+            Occurred(win::EV_TXEMPTY);
             Wake();
         }
         return 0;
     }
 
-    static std::uint32_t ModemFlags(int bits) {
-        return ((bits & TIOCM_CTS) ? win::MS_CTS_ON : 0) | ((bits & TIOCM_DSR) ? win::MS_DSR_ON : 0) |
-               ((bits & TIOCM_RNG) ? win::MS_RING_ON : 0) | ((bits & TIOCM_CAR) ? win::MS_RLSD_ON : 0);
-    }
-
-    LineCounts ReadCounts() {
-#ifdef TIOCGICOUNT
-        serial_icounter_struct ic{};
-        if (countsPresent_ && ioctl(fd_, TIOCGICOUNT, &ic) == 0)
-            return {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
-#endif
-        return {};
-    }
-
-    static std::uint32_t ErrorFlags(const LineCounts& before, const LineCounts& now) {
-        return (now.frame != before.frame ? win::CE_FRAME : 0) |
-               (now.overrun != before.overrun ? win::CE_OVERRUN : 0) |
-               (now.parity != before.parity ? win::CE_RXPARITY : 0) |
-               (now.brk != before.brk ? win::CE_BREAK : 0) |
-               (now.bufOverrun != before.bufOverrun ? win::CE_RXOVER : 0);
-    }
-
-    // Modem-line changes, breaks and line errors since the last wait's look.
-    std::uint32_t LineEvents() {
-        std::uint32_t events = 0;
-        if (modemLinesPresent_) {
-            int now = 0;
-            ioctl(fd_, TIOCMGET, &now);
-            int changed = modemAtWait_ ^ now;
-            if (changed & TIOCM_CTS)
-                events |= win::EV_CTS;
-            if (changed & TIOCM_DSR)
-                events |= win::EV_DSR;
-            if (changed & TIOCM_CAR)
-                events |= win::EV_RLSD;
-            if ((changed & TIOCM_RNG) && (now & TIOCM_RNG))
-                events |= win::EV_RING;
-            modemAtWait_ = now;
-        }
-        if (countsPresent_) {
-            LineCounts now = ReadCounts();
-            std::uint32_t errors = ErrorFlags(countsAtWait_, now);
-            if (errors & win::CE_BREAK)
-                events |= win::EV_BREAK;
-            if (errors & ~win::CE_BREAK)
-                events |= win::EV_ERR;
-            countsAtWait_ = now;
-        }
-        return events;
-    }
-
     std::string linkFolder_;
+    mutable std::mutex mutex_;
     int fd_ = -1;
     int wakePipe_[2] = {-1, -1};
     CommTimeouts timeouts_;
-    std::atomic<std::uint32_t> eventMask_{0};
-    std::atomic<bool> cancel_{false};
-    std::atomic<bool> txEmpty_{false};
-    // Bytes read or discarded since acquire, so the waiting thread can tell new arrivals
-    // from bytes that simply have not been read yet.
-    std::atomic<std::uint64_t> readTotal_{0};
-    std::atomic<std::uint64_t> arrivedAtWait_{0};
-    LineCounts countsAtClear_, countsAtWait_;
-    int modemAtWait_ = 0;
-    bool modemLinesPresent_ = false;
-    bool countsPresent_ = false;
+    std::uint32_t inputSize_ = 4096;
+    char eventChar_ = 0;
+    ByteString queue_;
+    int hungUp_ = 0;
+    std::uint32_t lineErrors_ = 0;
+    std::uint32_t mask_ = 0;
+    std::uint32_t pending_ = 0;
+    bool counters_ = false;
+    bool modemLevels_ = false;
+    int modemBits_ = 0;
+    LineCounts counts_;
+    std::atomic<std::uint64_t> wakeUps_{0};
 };
 
 } // namespace

@@ -1,7 +1,11 @@
 // The port object: properties, open and close, listeners and line queries.
 #include "com_port.h"
 
+#include "com_thread.h"
+
 #include <algorithm>
+#include <stdexcept>
+#include <vector>
 #include <iostream>
 
 namespace veldar {
@@ -29,8 +33,7 @@ TCustomComPort::~TCustomComPort() {
     } catch (...) {
         // A destructor cannot report; the device is released below all the same.
     }
-    if (ThreadCreated_)
-        DestroyEventThread();
+    DestroyEventThread();
     Device_->Release();
     auto observers = std::move(DestroyObservers_);
     for (auto& [id, observer] : observers)
@@ -128,32 +131,34 @@ void TCustomComPort::OpenPort() {
     DoBeforeOpen();
     AcquireDevice();
     Connected_ = true;
+    ++Openings_;
     try {
         ApplyAllSettings();
+        if (!Events_.Empty())
+            CreateEventThread();
     } catch (...) {
         ReleaseDevice();
         Connected_ = false;
         throw;
     }
     ThreadCreated_ = !Events_.Empty();
-    if (ThreadCreated_)
-        CreateEventThread();
     SignalLinks(&TComLink::OnConnSignal, true);
     DoAfterOpen();
     ReportSignalsAtOpen();
 }
 
 void TCustomComPort::ReportSignalsAtOpen() {
-    // Each signal is read anew: a handler of the previous report may have run for a while.
-    bool cts = QueryModemSignals().Contains(lsCTS);
-    SignalLinks(&TComLink::OnCTSSignal, cts);
-    DoCTSChange(cts);
-    bool dsr = QueryModemSignals().Contains(lsDSR);
-    SignalLinks(&TComLink::OnDSRSignal, dsr);
-    DoDSRChange(dsr);
-    bool rlsd = QueryModemSignals().Contains(lsRLSD);
-    SignalLinks(&TComLink::OnRLSDSignal, rlsd);
-    DoRLSDChange(rlsd);
+    ReportSignal(lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::DoCTSChange);
+    ReportSignal(lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::DoDSRChange);
+    ReportSignal(lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::DoRLSDChange);
+}
+
+// Each report reads the line anew: the handler of the previous one may have run for a while.
+void TCustomComPort::ReportSignal(TLineSignal line, SignalCallback callback,
+                                  void (TCustomComPort::*event)(bool)) {
+    bool level = QueryModemSignals().Contains(line);
+    SignalLinks(callback, level);
+    (this->*event)(level);
 }
 
 void TCustomComPort::ClosePort() {
@@ -184,9 +189,72 @@ void TCustomComPort::AcquireDevice() {
 
 void TCustomComPort::ReleaseDevice() { Device_->Release(); }
 
-// The event thread joins here; until it exists no line event is reported.
-void TCustomComPort::CreateEventThread() {}
-void TCustomComPort::DestroyEventThread() {}
+void TCustomComPort::CreateEventThread() {
+    if (SyncMethod_ == smWindowSync)
+        throw std::logic_error("The window hand-over (smWindowSync) is not available; use "
+                               "smThreadSync");
+    EventThread_ = std::make_unique<TComThread>(this);
+}
+
+void TCustomComPort::DestroyEventThread() {
+    if (!EventThread_)
+        return;
+    // A close from inside the thread's own hand-over cannot wait for the thread, which waits
+    // for that hand-over to return.
+    if (EventThread_->DeliveringOnThisStack())
+        EventThread_->Abandon();
+    EventThread_.reset();
+}
+
+void TCustomComPort::DeliverEvents(TComEvents kinds) {
+    // A handler may close (or close and reopen) the port; the rest of the batch belonged to
+    // the opening that is gone.
+    const unsigned opening = Openings_;
+    auto stillOpen = [&] { return Connected_ && Openings_ == opening; };
+
+    if (kinds.Contains(evError)) {
+        TComErrors errors = QueryLineErrors();
+        if (!errors.Empty())
+            DoError(errors);
+    }
+    if (kinds.Contains(evRxChar) && stillOpen()) {
+        int count = QueryInputCount();
+        if (count > 0)
+            SignalLinks(&TComLink::OnRxSignal, true);
+        if ((HasBytesReader_ || !TriggersOnRxChar_) && count > 0) {
+            std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+            int n = Read(buffer.data(), count);
+            DoRxBuf(buffer.data(), n);
+            BytesLinks(&TComLink::OnRxBytes, buffer.data(), n);
+            count = 0;
+        }
+        if (count > 0)
+            DoRxChar(count);
+    }
+    if (kinds.Contains(evTxEmpty) && stillOpen()) {
+        SignalLinks(&TComLink::OnTxSignal, false);
+        PulseLinks(&TComLink::OnTxEmptyPulse);
+        DoTxEmpty();
+    }
+    if (kinds.Contains(evBreak) && stillOpen())
+        DoBreak();
+    if (kinds.Contains(evRing) && stillOpen()) {
+        PulseLinks(&TComLink::OnRingPulse);
+        DoRing();
+    }
+    if (kinds.Contains(evCTS) && stillOpen())
+        ReportSignal(lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::DoCTSChange);
+    if (kinds.Contains(evDSR) && stillOpen())
+        ReportSignal(lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::DoDSRChange);
+    if (kinds.Contains(evRxFlag) && stillOpen()) {
+        PulseLinks(&TComLink::OnRxFlagPulse);
+        DoRxFlag();
+    }
+    if (kinds.Contains(evRLSD) && stillOpen())
+        ReportSignal(lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::DoRLSDChange);
+    if (kinds.Contains(evRx80Full) && stillOpen())
+        DoRx80Full();
+}
 
 // --- applying settings ---
 

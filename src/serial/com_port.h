@@ -16,6 +16,7 @@
 namespace veldar {
 
 class TCustomComPort;
+class TComThread;
 
 using TNotifyEvent = std::function<void(TCustomComPort* Sender)>;
 using TRxCharEvent = std::function<void(TCustomComPort* Sender, int Count)>;
@@ -253,6 +254,8 @@ public:
 
     ComDevice& Device() { return *Device_; }
     bool ThreadCreated() const { return ThreadCreated_; }
+    // The running event thread, or null.
+    const TComThread* EventThread() const { return EventThread_.get(); }
 
     // Where an open made at the end of loading reports its failure (the application's
     // general error report); by default the message goes to standard error.
@@ -281,16 +284,21 @@ protected:
     virtual void DestroyEventThread();
 
 private:
+    friend class TComThread;
     struct PendingIo;
-
-    template <typename T> void ChangeLine(T& field, T value);
     using SignalCallback = std::function<void(TCustomComPort*, bool)> TComLink::*;
     using PulseCallback = std::function<void(TCustomComPort*)> TComLink::*;
     using BytesCallback = std::function<void(TCustomComPort*, const std::uint8_t*, int)> TComLink::*;
     void SignalLinks(SignalCallback callback, bool level);
     void PulseLinks(PulseCallback callback);
     void BytesLinks(BytesCallback callback, const std::uint8_t* data, int count);
+
+    // Turns a batch of line events into listener calls and events, in a fixed order.
+    void DeliverEvents(TComEvents kinds);
+
+    template <typename T> void ChangeLine(T& field, T value);
     void ReportSignalsAtOpen();
+    void ReportSignal(TLineSignal line, SignalCallback callback, void (TCustomComPort::*event)(bool));
     int WaitPendingIo(PendingIo& io);
     bool Applies() const { return Connected_ && !Loading_; }
 
@@ -312,6 +320,9 @@ private:
 
     bool Loading_ = false;
     bool ThreadCreated_ = false;
+    std::unique_ptr<TComThread> EventThread_;
+    // Counts openings, so a batch delivered across a close and reopen stops there.
+    unsigned Openings_ = 0;
     // Received bytes stay in the device for the OnRxChar handler to read.
     bool TriggersOnRxChar_ = true;
     bool HasBytesReader_ = false;

@@ -178,29 +178,37 @@ public:
         return 0;
     }
 
-    int WaitEvent(std::uint32_t& events) override {
+    int WaitEvent(std::uint32_t& events, const StopEvent& stop) override {
+        // Subscribed before the line's lock is taken: the stop calls back under its own lock.
+        VirtualLine* line = line_.get();
+        int subscription = stop.Subscribe([line] {
+            std::lock_guard lock(line->mutex_);
+            line->changed_.notify_all();
+        });
+        int result = WaitLocked(events, stop);
+        stop.Unsubscribe(subscription);
+        return result;
+    }
+
+private:
+    int WaitLocked(std::uint32_t& events, const StopEvent& stop) {
         std::unique_lock lock(line_->mutex_);
         if (int e = Enter(DeviceCall::WaitEvent))
             return e;
         auto& end = line_->end(side_);
-        line_->changed_.wait(lock, [&] {
-            return end.cancelWait || end.unplugged || (end.pendingEvents & end.eventMask) != 0;
-        });
-        if (std::exchange(end.cancelWait, false))
-            return WaitCancelled;
+        auto ready = [&] { return (end.pendingEvents & end.eventMask) != 0 && !end.eventsHeld; };
+        ++end.waiters;
+        line_->changed_.notify_all();
+        line_->changed_.wait(lock, [&] { return stop.IsSet() || end.unplugged || ready(); });
+        --end.waiters;
+        if (stop.IsSet())
+            return WaitStopped;
         if (end.unplugged)
             return vline::ErrBadCommand;
         events = std::exchange(end.pendingEvents, 0u) & end.eventMask;
         return 0;
     }
 
-    void CancelWait() override {
-        std::lock_guard lock(line_->mutex_);
-        line_->end(side_).cancelWait = true;
-        line_->changed_.notify_all();
-    }
-
-private:
     int Enter(DeviceCall call) {
         int e = line_->Enter(side_, call);
         if (!e && !owner_)
@@ -365,6 +373,20 @@ void VirtualLine::ClearFailures() {
 void VirtualLine::SetWriteStalled(Side side, bool stalled) {
     std::lock_guard lock(mutex_);
     end(side).writeStalled = stalled;
+}
+
+void VirtualLine::SetEventsHeld(Side side, bool held) {
+    std::lock_guard lock(mutex_);
+    end(side).eventsHeld = held;
+    changed_.notify_all();
+}
+
+bool VirtualLine::WaitIdle(Side side, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    const End& e = end(side);
+    return changed_.wait_for(lock, limit, [&] {
+        return e.waiters > 0 && ((e.pendingEvents & e.eventMask) == 0 || e.eventsHeld);
+    });
 }
 
 void VirtualLine::SetUnplugged(Side side, bool unplugged) {

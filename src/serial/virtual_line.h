@@ -7,6 +7,7 @@
 
 #include "com_device.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -82,6 +83,11 @@ public:
     // Writes at this end stop going out: they complete sending nothing, as after a write
     // time-out with a line held back.
     void SetWriteStalled(Side side, bool stalled);
+    // While held, waits at this end do not return: events pile up and come as one batch.
+    void SetEventsHeld(Side side, bool held);
+    // Waits until a thread waits for events at this end with nothing to report; false when
+    // that did not happen within the limit.
+    bool WaitIdle(Side side, std::chrono::milliseconds limit) const;
     // The cable is pulled: every call at this end fails and no acquire succeeds.
     void SetUnplugged(Side side, bool unplugged);
 
@@ -101,7 +107,8 @@ private:
         std::uint32_t lineErrors = 0;
         std::uint32_t eventMask = 0;
         std::uint32_t pendingEvents = 0;
-        bool cancelWait = false;
+        bool eventsHeld = false;
+        int waiters = 0;
         bool writeStalled = false;
         bool unplugged = false;
         std::vector<DeviceCall> calls;
@@ -118,7 +125,7 @@ private:
     void SetLines(Side side, bool rts, bool dtr);
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    mutable std::condition_variable changed_;
     End ends_[2];
 };
 

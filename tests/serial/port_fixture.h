@@ -7,10 +7,22 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+namespace veldar {
+inline void PrintTo(DeviceCall call, std::ostream* os) { *os << DeviceCallName(call); }
+} // namespace veldar
+
 namespace veldar::test {
+
+// The calls of one end, without the event thread's waits (their number depends on timing).
+inline std::vector<DeviceCall> CallsWithoutWaits(const VirtualLine& line, VirtualLine::Side side) {
+    auto calls = line.Calls(side);
+    std::erase(calls, DeviceCall::WaitEvent);
+    return calls;
+}
 
 class PortOnLine : public ::testing::Test {
 protected:

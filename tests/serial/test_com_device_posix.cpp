@@ -1,6 +1,8 @@
 // The POSIX device through the port object, against a real pseudo-terminal pair: the
 // program's end opens the slave through a COMn link, the test plays the device on the master.
 #include "com_port.h"
+#include "com_thread.h"
+#include "pump.h"
 #include "port_names.h"
 
 #include <gtest/gtest.h>
@@ -215,7 +217,7 @@ TEST_F(PseudoTerminal, AHangUpFailsReadsAndWritesWithoutClosingThePort) {
     EXPECT_NO_THROW(port->SetConnected(false));
 }
 
-TEST_F(PseudoTerminal, TheEventWaitReportsNewBytesOnlyAndCanBeCancelled) {
+TEST_F(PseudoTerminal, TheEventWaitReportsNewBytesOnlyAndEndsAtAStop) {
     auto device = CreatePlatformDevice(folder.string());
     ASSERT_EQ(device->Acquire("COM5"), 0);
     Dcb raw;
@@ -225,28 +227,75 @@ TEST_F(PseudoTerminal, TheEventWaitReportsNewBytesOnlyAndCanBeCancelled) {
     ASSERT_EQ(device->SetState(raw), 0);
     ASSERT_EQ(device->SetEventMask(win::EV_RXCHAR | win::EV_TXEMPTY | win::EV_CTS), 0);
     WriteMaster("abc");
+    StopEvent stop;
     std::uint32_t events = 0;
-    ASSERT_EQ(device->WaitEvent(events), 0);
+    ASSERT_EQ(device->WaitEvent(events, stop), 0);
     EXPECT_EQ(events, win::EV_RXCHAR);
 
-    // The unread bytes do not report again; a cancel from another thread ends the wait.
-    std::thread canceller([&] {
+    // The unread bytes do not report again; a stop from another thread ends the wait.
+    std::thread stopper([&] {
         std::this_thread::sleep_for(50ms);
-        device->CancelWait();
+        stop.Set();
     });
-    EXPECT_EQ(device->WaitEvent(events), ComDevice::WaitCancelled);
-    canceller.join();
+    EXPECT_EQ(device->WaitEvent(events, stop), ComDevice::WaitStopped);
+    stopper.join();
 
-    // A completed write reports the empty output queue.
+    // A new byte reports again, and a completed write reports the empty output queue.
+    StopEvent running;
+    WriteMaster("d");
+    ASSERT_EQ(device->WaitEvent(events, running), 0);
+    EXPECT_EQ(events, win::EV_RXCHAR);
     auto io = device->NewIo();
     const std::uint8_t byte = 0x0F;
     ASSERT_EQ(device->StartWrite(*io, &byte, 1), 0);
     std::uint32_t done = 0;
     ASSERT_EQ(device->WaitIo(*io, done), 0);
     EXPECT_EQ(done, 1u);
-    ASSERT_EQ(device->WaitEvent(events), 0);
+    ASSERT_EQ(device->WaitEvent(events, running), 0);
     EXPECT_EQ(events, win::EV_TXEMPTY);
+    std::uint32_t errors = 0, waiting = 0;
+    ASSERT_EQ(device->ClearError(errors, waiting), 0);
+    EXPECT_EQ(waiting, 4u);
     device->Release();
+}
+
+TEST_F(PseudoTerminal, ReceivedCharactersReportEachArrivalOnce) {
+    auto port = MakePort();
+    std::vector<int> counts;
+    port->OnRxChar = [&](TCustomComPort*, int count) { counts.push_back(count); };
+    port->SetConnected(true);
+    WriteMaster("abc");
+    EXPECT_TRUE(test::PumpUntil([&] { return !counts.empty() && counts.back() == 3; }));
+    // Bytes left unread raise nothing by themselves...
+    auto seen = counts.size();
+    test::PumpFor(300ms);
+    EXPECT_EQ(counts.size(), seen);
+    // ...a new byte does, with every byte waiting.
+    WriteMaster("d");
+    EXPECT_TRUE(test::PumpUntil([&] { return counts.back() == 4; }));
+    port->SetConnected(false);
+}
+
+TEST_F(PseudoTerminal, AnIdleLineWakesNothing) {
+    auto port = MakePort();
+    port->SetConnected(true);
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(port->EventThread()->Loops(), 0u);
+    EXPECT_EQ(port->Device().WaitWakeUps(), 0u);
+}
+
+TEST_F(PseudoTerminal, AHangUpNeitherSpinsNorHoldsUpTheClose) {
+    auto port = MakePort();
+    port->SetConnected(true);
+    close(master);
+    master = -1;
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(port->EventThread()->Loops(), 10u);
+    EXPECT_LT(port->Device().WaitWakeUps(), 10u);
+    EXPECT_TRUE(port->Connected());
+    auto start = std::chrono::steady_clock::now();
+    port->SetConnected(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 } // namespace

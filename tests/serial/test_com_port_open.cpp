@@ -23,10 +23,12 @@ TEST_F(OpenClose, OpenReportsConnectionThenEachSignalReadAnew) {
 
 TEST_F(OpenClose, OpenAppliesBuffersThenLineThenTimeouts) {
     port.SetConnected(true);
-    EXPECT_EQ(line->Calls(VirtualLine::A),
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
               (std::vector<DeviceCall>{DeviceCall::Acquire, DeviceCall::SetupBuffers, DeviceCall::SetState,
-                                       DeviceCall::SetTimeouts, DeviceCall::GetModemStatus,
-                                       DeviceCall::GetModemStatus, DeviceCall::GetModemStatus}));
+                                       DeviceCall::SetTimeouts, DeviceCall::SetEventMask,
+                                       DeviceCall::GetModemStatus, DeviceCall::GetModemStatus,
+                                       DeviceCall::GetModemStatus}));
+    EXPECT_EQ(line->EventMask(VirtualLine::A), 1535u);
     EXPECT_TRUE(line->Dtr(VirtualLine::A));
     EXPECT_FALSE(line->Rts(VirtualLine::A));
 }
@@ -63,7 +65,11 @@ TEST_F(OpenClose, CloseReportsSignalsOffWithoutReadingThenReleasesBeforeConnOff)
     EXPECT_EQ(journal, (Texts{"link CTS off", "link DSR off", "link RLSD off", "CTSChange off",
                                 "DSRChange off", "RLSDChange off", "BeforeClose", "link Conn off", "AfterClose"}));
     EXPECT_FALSE(acquiredAtConnOff);
-    EXPECT_EQ(line->Calls(VirtualLine::A), (std::vector<DeviceCall>{DeviceCall::Purge, DeviceCall::Release}));
+    // Abort, then the event thread's end (mask cleared, buffers discarded), then release.
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
+              (std::vector<DeviceCall>{DeviceCall::Purge, DeviceCall::SetEventMask, DeviceCall::Purge,
+                                       DeviceCall::Release}));
+    EXPECT_EQ(line->EventMask(VirtualLine::A), 0u);
     EXPECT_FALSE(port.Connected());
 }
 
@@ -76,7 +82,7 @@ TEST_F(OpenClose, ConnectedToItsCurrentValueDoesNothing) {
     line->ClearCalls();
     port.SetConnected(true);
     EXPECT_TRUE(journal.empty());
-    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+    EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
 }
 
 TEST_F(OpenClose, RefusedOpenRaisesCodeOneAndLeavesThePortClosed) {

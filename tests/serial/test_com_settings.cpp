@@ -93,7 +93,7 @@ TEST_F(Settings, DefaultsOfAFreshPort) {
 TEST_F(Settings, OnAClosedPortAChangeIsOnlyStoredAndTheNextOpenAppliesIt) {
     port.SetBaudRate(br38400);
     port.FlowControl().SetControlRTS(rtsEnable);
-    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+    EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
     port.SetConnected(true);
     EXPECT_EQ(line->LastState(VirtualLine::A).BaudRate, 38400u);
     EXPECT_TRUE(line->Rts(VirtualLine::A));
@@ -108,25 +108,25 @@ TEST_F(Settings, OnAnOpenPortEqualValuesCallNothingAndChangesApplyOnce) {
     port.Timeouts().SetWriteTotalConstant(1000);
     port.Buffer().SetInputSize(1024);
     port.Parity().SetBits(prNone);
-    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+    EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
 
     port.SetBaudRate(br9600);
-    EXPECT_EQ(line->Calls(VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetState});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetState});
     EXPECT_EQ(line->LastState(VirtualLine::A).BaudRate, 9600u);
 
     line->ClearCalls();
     port.Timeouts().SetWriteTotalConstant(500);
-    EXPECT_EQ(line->Calls(VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetTimeouts});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetTimeouts});
     EXPECT_EQ(line->LastTimeouts(VirtualLine::A).WriteTotalTimeoutConstant, 500u);
 
     line->ClearCalls();
     port.Buffer().SetOutputSize(2048);
-    EXPECT_EQ(line->Calls(VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetupBuffers});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetupBuffers});
 
     // Events take effect at the next open only.
     line->ClearCalls();
     port.SetEvents(TComEvents{evRxChar});
-    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+    EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
 }
 
 TEST_F(Settings, RtsEnableThenDisablePulsesTheLineWithTwoStateCalls) {
@@ -219,7 +219,7 @@ TEST_F(Settings, WhileLoadingNothingIsAppliedAndTheStoredFlagOpensAtTheEnd) {
     port.SetConnected(true);
     port.SetBaudRate(br57600);
     port.SetSyncMethod(smNone);
-    EXPECT_TRUE(line->Calls(VirtualLine::A).empty());
+    EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
     port.EndLoading();
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(line->LastState(VirtualLine::A).BaudRate, 57600u);
