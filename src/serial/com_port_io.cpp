@@ -9,9 +9,11 @@ namespace veldar {
 
 struct TCustomComPort::PendingIo {
     enum Kind { None, Write, Read };
+    // Declared before the record, so a request still pending when an exception leaves the
+    // call is ended before the bytes it reads from are freed.
+    std::vector<std::uint8_t> WrittenCopy;
     std::unique_ptr<DeviceIo> Io;
     Kind kind = None;
-    std::vector<std::uint8_t> WrittenCopy;
 };
 
 int TCustomComPort::SendText(const ByteString& text) {
