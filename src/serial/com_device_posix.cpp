@@ -18,12 +18,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <utility>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #ifdef __linux__
 #include <linux/serial.h>
 #endif
@@ -35,7 +35,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A device without modem lines (a pseudo-terminal) answers these; that is not an error.
-bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+bool NoModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
 
 // Modem lines and line errors have no wake-up of their own that a stop request can
 // interrupt, so the wait looks at them this often, on drivers that have them.
@@ -46,34 +48,44 @@ constexpr std::size_t MaxQueued = 1 << 20;
 
 speed_t StandardSpeed(std::uint32_t rate) {
     switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
 #ifdef B230400
-    case 230400: return B230400;
+    case 230400:
+        return B230400;
 #endif
-    default: return B0;
+    default:
+        return B0;
     }
 }
 
 // Raw termios from the line-settings record; the speed is left to the caller.
 void FillTermios(termios& tio, const Dcb& dcb) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                           ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
-    if (dcb.Has(Dcb::fParity))
-        tio.c_iflag |= INPCK;
-    if (dcb.Has(Dcb::fOutX))
-        tio.c_iflag |= IXON;
-    if (dcb.Has(Dcb::fInX))
-        tio.c_iflag |= IXOFF;
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    if (dcb.Has(Dcb::fParity)) tio.c_iflag |= INPCK;
+    if (dcb.Has(Dcb::fOutX)) tio.c_iflag |= IXON;
+    if (dcb.Has(Dcb::fInX)) tio.c_iflag |= IXOFF;
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | HUPCL | CRTSCTS);
@@ -82,24 +94,39 @@ void FillTermios(termios& tio, const Dcb& dcb) {
 #endif
     tio.c_cflag |= CLOCAL | CREAD;
     switch (dcb.ByteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    default:
+        tio.c_cflag |= CS8;
+        break;
     }
     switch (dcb.Parity) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
+    case 1:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        tio.c_cflag |= PARENB;
+        break;
 #ifdef CMSPAR
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    case 3:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case 4:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
 #endif
-    default: break;
+    default:
+        break;
     }
-    if (dcb.StopBits != 0)
-        tio.c_cflag |= CSTOPB;
-    if (dcb.Has(Dcb::fOutxCtsFlow) || dcb.RtsControl() == 2)
-        tio.c_cflag |= CRTSCTS;
+    if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;
+    if (dcb.Has(Dcb::fOutxCtsFlow) || dcb.RtsControl() == 2) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
     tio.c_cc[VMIN] = 0;
@@ -136,22 +163,18 @@ public:
     ~PosixComDevice() override {
         Release();
         for (int fd : wakePipe_)
-            if (fd >= 0)
-                close(fd);
+            if (fd >= 0) close(fd);
     }
 
     int Acquire(const std::string& portName) override {
         std::lock_guard lock(mutex_);
-        if (fd_ >= 0)
-            return EBUSY;
+        if (fd_ >= 0) return EBUSY;
         std::string folder = linkFolder_.empty() ? ExecutableFolder() : linkFolder_;
         std::string path = ResolvePortPath(portName, folder);
         int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return errno;
+        if (fd < 0) return errno;
         int error = 0;
-        if (!isatty(fd))
-            error = ENOTTY;
+        if (!isatty(fd)) error = ENOTTY;
         // One program at a time, as on Windows: the lock stops everyone, TIOCEXCL all but
         // root.
         else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -178,8 +201,7 @@ public:
 
     void Release() override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return;
+        if (fd_ < 0) return;
         close(fd_);
         fd_ = -1;
         queue_.clear();
@@ -192,8 +214,7 @@ public:
 
     int SetupBuffers(std::uint32_t inputSize, std::uint32_t) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         // The kernel's buffers have a fixed size; the input size sets the 80 % mark.
         inputSize_ = inputSize;
         return 0;
@@ -202,8 +223,7 @@ public:
     int SetState(const Dcb& dcb) override {
         std::lock_guard lock(mutex_);
         termios tio{};
-        if (tcgetattr(fd_, &tio) != 0)
-            return errno;
+        if (tcgetattr(fd_, &tio) != 0) return errno;
         FillTermios(tio, dcb);
         speed_t speed = StandardSpeed(dcb.BaudRate);
         if (speed != B0) {
@@ -212,27 +232,23 @@ public:
         }
         // At once and without flushing: a change in the middle of a probe must not discard
         // the device's answer.
-        if (tcsetattr(fd_, TCSANOW, &tio) != 0)
-            return errno;
+        if (tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
         if (speed == B0) {
 #ifdef __linux__
-            if (int e = SetCustomBaudRate(fd_, dcb.BaudRate))
-                return e;
+            if (int e = SetCustomBaudRate(fd_, dcb.BaudRate)) return e;
 #else
             return EINVAL;
 #endif
         }
         eventChar_ = static_cast<char>(dcb.EvtChar);
         unsigned dtr = dcb.DtrControl(), rts = dcb.RtsControl();
-        if (int e = SetModemLine(TIOCM_DTR, dtr == 1 || dtr == 2))
-            return e;
+        if (int e = SetModemLine(TIOCM_DTR, dtr == 1 || dtr == 2)) return e;
         return SetModemLine(TIOCM_RTS, rts == 1 || rts == 2);
     }
 
     int SetTimeouts(const CommTimeouts& timeouts) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         // Reads always return at once with what has arrived; only the write limits matter.
         timeouts_ = timeouts;
         return 0;
@@ -240,26 +256,21 @@ public:
 
     int Purge(std::uint32_t flags) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         // Reads and writes are never left in flight between calls, so there is nothing to
         // abort; clearing empties the kernel's queues and ours.
         if (flags & win::PURGE_RXCLEAR) {
-            if (tcflush(fd_, TCIFLUSH) != 0)
-                return errno;
+            if (tcflush(fd_, TCIFLUSH) != 0) return errno;
             queue_.clear();
         }
-        if ((flags & win::PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0)
-            return errno;
+        if ((flags & win::PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) return errno;
         return 0;
     }
 
     int ClearError(std::uint32_t& errors, std::uint32_t& inputCount) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
-        if (Pull(true) && queue_.empty())
-            return hungUp_;
+        if (fd_ < 0) return EBADF;
+        if (Pull(true) && queue_.empty()) return hungUp_;
         LookAtLines();
         errors = std::exchange(lineErrors_, 0u);
         inputCount = static_cast<std::uint32_t>(queue_.size());
@@ -276,19 +287,19 @@ public:
             }
             return errno;
         }
-        status = ((bits & TIOCM_CTS) ? win::MS_CTS_ON : 0) |
-                 ((bits & TIOCM_DSR) ? win::MS_DSR_ON : 0) |
-                 ((bits & TIOCM_RNG) ? win::MS_RING_ON : 0) |
-                 ((bits & TIOCM_CAR) ? win::MS_RLSD_ON : 0);
+        status =
+            ((bits & TIOCM_CTS) ? win::MS_CTS_ON : 0) | ((bits & TIOCM_DSR) ? win::MS_DSR_ON : 0) |
+            ((bits & TIOCM_RNG) ? win::MS_RING_ON : 0) | ((bits & TIOCM_CAR) ? win::MS_RLSD_ON : 0);
         return 0;
     }
 
-    std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<PosixIo>(); }
+    std::unique_ptr<DeviceIo> NewIo() override {
+        return std::make_unique<PosixIo>();
+    }
 
     int StartWrite(DeviceIo& io, const std::uint8_t* data, std::uint32_t count) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         auto& pio = static_cast<PosixIo&>(io);
         pio.kind = PosixIo::Write;
         pio.data = data;
@@ -303,10 +314,8 @@ public:
 
     int StartRead(DeviceIo& io, std::uint8_t* buffer, std::uint32_t count) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
-        if (Pull(true) && queue_.empty())
-            return hungUp_;
+        if (fd_ < 0) return EBADF;
+        if (Pull(true) && queue_.empty()) return hungUp_;
         auto& pio = static_cast<PosixIo&>(io);
         pio.kind = PosixIo::Read;
         auto n = std::min<std::size_t>(count, queue_.size());
@@ -319,16 +328,14 @@ public:
     int WaitIo(DeviceIo& io, std::uint32_t& done) override {
         auto& pio = static_cast<PosixIo&>(io);
         if (pio.kind == PosixIo::Write)
-            if (int e = FinishWrite(pio))
-                return e;
+            if (int e = FinishWrite(pio)) return e;
         done = pio.done;
         return 0;
     }
 
     int SetEventMask(std::uint32_t mask) override {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         mask_ = mask;
         pending_ = 0;
         return 0;
@@ -340,30 +347,25 @@ public:
             bool lookAtLines;
             {
                 std::lock_guard lock(mutex_);
-                if (stop.IsSet())
-                    return WaitStopped;
-                if (fd_ < 0)
-                    return EBADF;
+                if (stop.IsSet()) return WaitStopped;
+                if (fd_ < 0) return EBADF;
                 int hangUp = Pull(false);
                 LookAtLines();
                 if (pending_ & mask_) {
                     events = std::exchange(pending_, 0u) & mask_;
                     return 0;
                 }
-                if (hangUp)
-                    return hangUp;
+                if (hangUp) return hangUp;
                 fd = fd_;
                 lookAtLines = (counters_ || modemLevels_) &&
                               (mask_ & (win::EV_CTS | win::EV_DSR | win::EV_RLSD | win::EV_RING |
                                         win::EV_ERR | win::EV_BREAK));
             }
-            pollfd fds[3] = {{stop.NativeDescriptor(), POLLIN, 0},
-                             {wakePipe_[0], POLLIN, 0},
-                             {fd, POLLIN, 0}};
+            pollfd fds[3] = {
+                {stop.NativeDescriptor(), POLLIN, 0}, {wakePipe_[0], POLLIN, 0}, {fd, POLLIN, 0}};
             int r = poll(fds, 3, lookAtLines ? LineLookMs : -1);
             ++wakeUps_;
-            if (r < 0 && errno != EINTR)
-                return errno;
+            if (r < 0 && errno != EINTR) return errno;
             if (fds[1].revents & POLLIN) {
                 char drain[64];
                 while (read(wakePipe_[0], drain, sizeof drain) > 0) {
@@ -372,7 +374,9 @@ public:
         }
     }
 
-    std::uint64_t WaitWakeUps() const override { return wakeUps_; }
+    std::uint64_t WaitWakeUps() const override {
+        return wakeUps_;
+    }
 
 private:
     void Wake() {
@@ -381,15 +385,16 @@ private:
     }
 
     // Records events of the mask; the wait reports them once each. Lock held.
-    void Occurred(std::uint32_t events) { pending_ |= events & mask_; }
+    void Occurred(std::uint32_t events) {
+        pending_ |= events & mask_;
+    }
 
     // Moves what the kernel has received into the queue and records the events of the new
     // bytes. Returns the error of a line that has hung up, else 0. Called by the user-
     // interface thread (wake: the waiting thread must look at the new bytes) or by the
     // waiting thread itself. Lock held.
     int Pull(bool wake) {
-        if (hungUp_)
-            return hungUp_;
+        if (hungUp_) return hungUp_;
         std::size_t before = queue_.size();
         bool lost = false;
         char buf[4096];
@@ -402,15 +407,13 @@ private:
                 lost = lost || take < static_cast<std::size_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
+            if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                 hungUp_ = errno;
             } else if (n == 0) {
                 // A raw terminal answers 0 both when nothing waits and after a hang-up.
                 pollfd p{fd_, POLLIN, 0};
-                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)))
-                    hungUp_ = EIO;
+                if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) hungUp_ = EIO;
             }
             break;
         }
@@ -423,11 +426,9 @@ private:
             if (std::memchr(queue_.data() + before, eventChar_, queue_.size() - before))
                 events |= win::EV_RXFLAG;
             std::size_t mark = inputSize_ * 8 / 10;
-            if (before < mark && queue_.size() >= mark)
-                events |= win::EV_RX80FULL;
+            if (before < mark && queue_.size() >= mark) events |= win::EV_RX80FULL;
             Occurred(events);
-            if (wake && (pending_ & mask_))
-                Wake();
+            if (wake && (pending_ & mask_)) Wake();
         }
         return hungUp_;
     }
@@ -437,7 +438,8 @@ private:
 #ifdef TIOCGICOUNT
         serial_icounter_struct ic{};
         if (counters_ && ioctl(fd_, TIOCGICOUNT, &ic) == 0)
-            c = {ic.cts, ic.dsr, ic.rng, ic.dcd, ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+            c = {ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
+                 ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
 #endif
         return c;
     }
@@ -449,14 +451,10 @@ private:
         std::uint32_t events = 0;
         if (counters_) {
             LineCounts now = ReadCounts();
-            if (now.cts != counts_.cts)
-                events |= win::EV_CTS;
-            if (now.dsr != counts_.dsr)
-                events |= win::EV_DSR;
-            if (now.dcd != counts_.dcd)
-                events |= win::EV_RLSD;
-            if (now.rng != counts_.rng)
-                events |= win::EV_RING;
+            if (now.cts != counts_.cts) events |= win::EV_CTS;
+            if (now.dsr != counts_.dsr) events |= win::EV_DSR;
+            if (now.dcd != counts_.dcd) events |= win::EV_RLSD;
+            if (now.rng != counts_.rng) events |= win::EV_RING;
             std::uint32_t errors = (now.frame != counts_.frame ? win::CE_FRAME : 0) |
                                    (now.overrun != counts_.overrun ? win::CE_OVERRUN : 0) |
                                    (now.parity != counts_.parity ? win::CE_RXPARITY : 0) |
@@ -465,22 +463,17 @@ private:
                 errors |= win::CE_BREAK;
                 events |= win::EV_BREAK;
             }
-            if (errors & ~win::CE_BREAK)
-                events |= win::EV_ERR;
+            if (errors & ~win::CE_BREAK) events |= win::EV_ERR;
             lineErrors_ |= errors;
             counts_ = now;
         } else if (modemLevels_) {
             int now = 0;
             if (ioctl(fd_, TIOCMGET, &now) == 0) {
                 int changed = modemBits_ ^ now;
-                if (changed & TIOCM_CTS)
-                    events |= win::EV_CTS;
-                if (changed & TIOCM_DSR)
-                    events |= win::EV_DSR;
-                if (changed & TIOCM_CAR)
-                    events |= win::EV_RLSD;
-                if ((changed & TIOCM_RNG) && (now & TIOCM_RNG))
-                    events |= win::EV_RING;
+                if (changed & TIOCM_CTS) events |= win::EV_CTS;
+                if (changed & TIOCM_DSR) events |= win::EV_DSR;
+                if (changed & TIOCM_CAR) events |= win::EV_RLSD;
+                if ((changed & TIOCM_RNG) && (now & TIOCM_RNG)) events |= win::EV_RING;
                 modemBits_ = now;
             }
         }
@@ -488,8 +481,7 @@ private:
     }
 
     int SetModemLine(int line, bool on) {
-        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && !NoModemLines(errno))
-            return errno;
+        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0 && !NoModemLines(errno)) return errno;
         return 0;
     }
 
@@ -498,10 +490,8 @@ private:
         while (pio.done < pio.count) {
             ssize_t n = write(fd_, pio.data + pio.done, pio.count - pio.done);
             if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK)
-                    return 0;
-                if (errno == EINTR)
-                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+                if (errno == EINTR) continue;
                 return errno;
             }
             pio.done += static_cast<std::uint32_t>(n);
@@ -510,8 +500,7 @@ private:
     }
 
     static int RemainingMs(const PosixIo& pio) {
-        if (!pio.hasDeadline)
-            return -1;
+        if (!pio.hasDeadline) return -1;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(pio.deadline - Clock::now());
         return left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
@@ -520,29 +509,23 @@ private:
     // number of bytes that went out and the rest is dropped, as a timed-out write on Windows.
     int FinishWrite(PosixIo& pio) {
         std::unique_lock lock(mutex_);
-        if (fd_ < 0)
-            return EBADF;
+        if (fd_ < 0) return EBADF;
         int fd = fd_;
         while (pio.done < pio.count) {
             int left = RemainingMs(pio);
-            if (left == 0)
-                break;
+            if (left == 0) break;
             lock.unlock();
             pollfd p{fd, POLLOUT, 0};
             int r = poll(&p, 1, left);
             lock.lock();
-            if (r < 0 && errno != EINTR)
-                return errno;
-            if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-                return EIO;
-            if (int e = WriteSome(pio))
-                return e;
+            if (r < 0 && errno != EINTR) return errno;
+            if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return EIO;
+            if (int e = WriteSome(pio)) return e;
         }
         int queued = 0;
         while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
             int left = RemainingMs(pio);
-            if (left == 0)
-                break;
+            if (left == 0) break;
             // tcdrain has no time limit, so the queue is watched instead.
             lock.unlock();
             usleep(static_cast<useconds_t>(std::min(left, 2) * 1000));
@@ -580,7 +563,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ComDevice> CreatePlatformDevice() { return CreatePlatformDevice(std::string()); }
+std::unique_ptr<ComDevice> CreatePlatformDevice() {
+    return CreatePlatformDevice(std::string());
+}
 
 std::unique_ptr<ComDevice> CreatePlatformDevice(const std::string& linkFolder) {
     return std::make_unique<PosixComDevice>(linkFolder);

@@ -35,16 +35,16 @@ constexpr std::array<const char*, 23> Texts = {
 } // namespace
 
 const char* EComPort::Text(int errorCode) {
-    if (errorCode < 1 || errorCode > static_cast<int>(Texts.size()))
-        return "";
+    if (errorCode < 1 || errorCode > static_cast<int>(Texts.size())) return "";
     return Texts[static_cast<std::size_t>(errorCode - 1)];
 }
 
-EComPort::EComPort(int errorCode) : std::runtime_error(Text(errorCode)), errorCode_(errorCode), osError_(-1) {}
+EComPort::EComPort(int errorCode)
+    : std::runtime_error(Text(errorCode)), errorCode_(errorCode), osError_(-1) {}
 
 EComPort::EComPort(int errorCode, int osError)
-    : std::runtime_error(std::string(Text(errorCode)) + " (win error code: " + std::to_string(osError) +
-                         ")"),
+    : std::runtime_error(std::string(Text(errorCode)) +
+                         " (win error code: " + std::to_string(osError) + ")"),
       errorCode_(errorCode), osError_(osError) {}
 
 } // namespace veldar

@@ -4,15 +4,17 @@
 #include "com_thread.h"
 
 #include <algorithm>
+#include <iostream>
 #include <stdexcept>
 #include <vector>
-#include <iostream>
 
 namespace veldar {
 
 namespace {
 
-void ReportToStandardError(const std::exception& e) { std::cerr << e.what() << '\n'; }
+void ReportToStandardError(const std::exception& e) {
+    std::cerr << e.what() << '\n';
+}
 
 std::function<void(const std::exception&)>& ExceptionReporter() {
     static std::function<void(const std::exception&)> reporter = ReportToStandardError;
@@ -51,8 +53,7 @@ void TCustomComPort::SetConnected(bool value) {
         Connected_ = value;
         return;
     }
-    if (value == Connected_)
-        return;
+    if (value == Connected_) return;
     if (value)
         OpenPort();
     else
@@ -60,22 +61,32 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 template <typename T> void TCustomComPort::ChangeLine(T& field, T value) {
-    if (field == value)
-        return;
+    if (field == value) return;
     field = value;
     ApplyLineSettings();
 }
 
-void TCustomComPort::SetBaudRate(TBaudRate value) { ChangeLine(BaudRate_, value); }
-void TCustomComPort::SetCustomBaudRate(int value) { ChangeLine(CustomBaudRate_, value); }
-void TCustomComPort::SetStopBits(TStopBits value) { ChangeLine(StopBits_, value); }
-void TCustomComPort::SetDataBits(TDataBits value) { ChangeLine(DataBits_, value); }
-void TCustomComPort::SetDiscardNull(bool value) { ChangeLine(DiscardNull_, value); }
-void TCustomComPort::SetEventChar(char value) { ChangeLine(EventChar_, value); }
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+    ChangeLine(BaudRate_, value);
+}
+void TCustomComPort::SetCustomBaudRate(int value) {
+    ChangeLine(CustomBaudRate_, value);
+}
+void TCustomComPort::SetStopBits(TStopBits value) {
+    ChangeLine(StopBits_, value);
+}
+void TCustomComPort::SetDataBits(TDataBits value) {
+    ChangeLine(DataBits_, value);
+}
+void TCustomComPort::SetDiscardNull(bool value) {
+    ChangeLine(DiscardNull_, value);
+}
+void TCustomComPort::SetEventChar(char value) {
+    ChangeLine(EventChar_, value);
+}
 
 void TCustomComPort::SetPort(const std::string& value) {
-    if (value == Port_)
-        return;
+    if (value == Port_) return;
     Port_ = value;
     if (Applies()) {
         ClosePort();
@@ -104,17 +115,14 @@ void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
-    if (value == SyncMethod_)
-        return;
-    if (Applies())
-        throw EComPort(CError_ConnChangeProp);
+    if (value == SyncMethod_) return;
+    if (Applies()) throw EComPort(CError_ConnChangeProp);
     SyncMethod_ = value;
 }
 
 void TCustomComPort::EndLoading() {
     Loading_ = false;
-    if (!Connected_)
-        return;
+    if (!Connected_) return;
     Connected_ = false;
     try {
         OpenPort();
@@ -126,16 +134,14 @@ void TCustomComPort::EndLoading() {
 // --- open and close ---
 
 void TCustomComPort::OpenPort() {
-    if (Connected_)
-        return;
+    if (Connected_) return;
     DoBeforeOpen();
     AcquireDevice();
     Connected_ = true;
     ++Openings_;
     try {
         ApplyAllSettings();
-        if (!Events_.Empty())
-            CreateEventThread();
+        if (!Events_.Empty()) CreateEventThread();
     } catch (...) {
         ReleaseDevice();
         Connected_ = false;
@@ -162,8 +168,7 @@ void TCustomComPort::ReportSignal(TLineSignal line, SignalCallback callback,
 }
 
 void TCustomComPort::ClosePort() {
-    if (!Connected_)
-        return;
+    if (!Connected_) return;
     SignalLinks(&TComLink::OnCTSSignal, false);
     SignalLinks(&TComLink::OnDSRSignal, false);
     SignalLinks(&TComLink::OnRLSDSignal, false);
@@ -183,11 +188,12 @@ void TCustomComPort::ClosePort() {
 }
 
 void TCustomComPort::AcquireDevice() {
-    if (int e = Device_->Acquire(Port_))
-        throw EComPort(CError_OpenFailed, e);
+    if (int e = Device_->Acquire(Port_)) throw EComPort(CError_OpenFailed, e);
 }
 
-void TCustomComPort::ReleaseDevice() { Device_->Release(); }
+void TCustomComPort::ReleaseDevice() {
+    Device_->Release();
+}
 
 void TCustomComPort::CreateEventThread() {
     if (SyncMethod_ == smWindowSync)
@@ -197,12 +203,10 @@ void TCustomComPort::CreateEventThread() {
 }
 
 void TCustomComPort::DestroyEventThread() {
-    if (!EventThread_)
-        return;
+    if (!EventThread_) return;
     // A close from inside the thread's own hand-over cannot wait for the thread, which waits
     // for that hand-over to return.
-    if (EventThread_->DeliveringOnThisStack())
-        EventThread_->Abandon();
+    if (EventThread_->DeliveringOnThisStack()) EventThread_->Abandon();
     EventThread_.reset();
 }
 
@@ -214,13 +218,11 @@ void TCustomComPort::DeliverEvents(TComEvents kinds) {
 
     if (kinds.Contains(evError)) {
         TComErrors errors = QueryLineErrors();
-        if (!errors.Empty())
-            DoError(errors);
+        if (!errors.Empty()) DoError(errors);
     }
     if (kinds.Contains(evRxChar) && stillOpen()) {
         int count = QueryInputCount();
-        if (count > 0)
-            SignalLinks(&TComLink::OnRxSignal, true);
+        if (count > 0) SignalLinks(&TComLink::OnRxSignal, true);
         if ((HasBytesReader_ || !TriggersOnRxChar_) && count > 0) {
             std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
             int n = Read(buffer.data(), count);
@@ -228,16 +230,14 @@ void TCustomComPort::DeliverEvents(TComEvents kinds) {
             BytesLinks(&TComLink::OnRxBytes, buffer.data(), n);
             count = 0;
         }
-        if (count > 0)
-            DoRxChar(count);
+        if (count > 0) DoRxChar(count);
     }
     if (kinds.Contains(evTxEmpty) && stillOpen()) {
         SignalLinks(&TComLink::OnTxSignal, false);
         PulseLinks(&TComLink::OnTxEmptyPulse);
         DoTxEmpty();
     }
-    if (kinds.Contains(evBreak) && stillOpen())
-        DoBreak();
+    if (kinds.Contains(evBreak) && stillOpen()) DoBreak();
     if (kinds.Contains(evRing) && stillOpen()) {
         PulseLinks(&TComLink::OnRingPulse);
         DoRing();
@@ -252,8 +252,7 @@ void TCustomComPort::DeliverEvents(TComEvents kinds) {
     }
     if (kinds.Contains(evRLSD) && stillOpen())
         ReportSignal(lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::DoRLSDChange);
-    if (kinds.Contains(evRx80Full) && stillOpen())
-        DoRx80Full();
+    if (kinds.Contains(evRx80Full) && stillOpen()) DoRx80Full();
 }
 
 // --- applying settings ---
@@ -265,25 +264,20 @@ void TCustomComPort::ApplyAllSettings() {
 }
 
 void TCustomComPort::ApplyBufferSizes() {
-    if (!Applies())
-        return;
+    if (!Applies()) return;
     if (int e = Device_->SetupBuffers(static_cast<std::uint32_t>(Buffer_.InputSize()),
                                       static_cast<std::uint32_t>(Buffer_.OutputSize())))
         throw EComPort(CError_SetupComFailed, e);
 }
 
 void TCustomComPort::ApplyLineSettings() {
-    if (!Applies())
-        return;
-    if (int e = Device_->SetState(BuildDcb()))
-        throw EComPort(CError_SetStateFailed, e);
+    if (!Applies()) return;
+    if (int e = Device_->SetState(BuildDcb())) throw EComPort(CError_SetStateFailed, e);
 }
 
 void TCustomComPort::ApplyTimeouts() {
-    if (!Applies())
-        return;
-    if (int e = Device_->SetTimeouts(BuildTimeouts()))
-        throw EComPort(CError_TimeoutsFailed, e);
+    if (!Applies()) return;
+    if (int e = Device_->SetTimeouts(BuildTimeouts())) throw EComPort(CError_TimeoutsFailed, e);
 }
 
 Dcb TCustomComPort::BuildDcb() const {
@@ -293,26 +287,17 @@ Dcb TCustomComPort::BuildDcb() const {
                                          : BaudRateValue(BaudRate_);
     const TComFlowControl& fc = FlowControl_;
     std::uint32_t flags = Dcb::fBinary;
-    if (Parity_.Check())
-        flags |= Dcb::fParity;
-    if (fc.OutCTSFlow())
-        flags |= Dcb::fOutxCtsFlow;
-    if (fc.OutDSRFlow())
-        flags |= Dcb::fOutxDsrFlow;
+    if (Parity_.Check()) flags |= Dcb::fParity;
+    if (fc.OutCTSFlow()) flags |= Dcb::fOutxCtsFlow;
+    if (fc.OutDSRFlow()) flags |= Dcb::fOutxDsrFlow;
     flags |= static_cast<std::uint32_t>(fc.ControlDTR()) << Dcb::DtrControlShift;
-    if (fc.DSRSensitivity())
-        flags |= Dcb::fDsrSensitivity;
-    if (fc.TxContinueOnXoff())
-        flags |= Dcb::fTXContinueOnXoff;
-    if (fc.XonXoffOut())
-        flags |= Dcb::fOutX;
-    if (fc.XonXoffIn())
-        flags |= Dcb::fInX;
+    if (fc.DSRSensitivity()) flags |= Dcb::fDsrSensitivity;
+    if (fc.TxContinueOnXoff()) flags |= Dcb::fTXContinueOnXoff;
+    if (fc.XonXoffOut()) flags |= Dcb::fOutX;
+    if (fc.XonXoffIn()) flags |= Dcb::fInX;
     bool errorChar = Parity_.Check() && Parity_.Replace();
-    if (errorChar)
-        flags |= Dcb::fErrorChar;
-    if (DiscardNull_)
-        flags |= Dcb::fNull;
+    if (errorChar) flags |= Dcb::fErrorChar;
+    if (DiscardNull_) flags |= Dcb::fNull;
     flags |= static_cast<std::uint32_t>(fc.ControlRTS()) << Dcb::RtsControlShift;
     dcb.Flags = flags;
     dcb.XonLim = static_cast<std::uint16_t>(Buffer_.InputSize() / 4);
@@ -340,48 +325,33 @@ CommTimeouts TCustomComPort::BuildTimeouts() const {
 
 int TCustomComPort::QueryInputCount() {
     std::uint32_t errors = 0, count = 0;
-    if (int e = Device_->ClearError(errors, count))
-        throw EComPort(CError_ClearComFailed, e);
+    if (int e = Device_->ClearError(errors, count)) throw EComPort(CError_ClearComFailed, e);
     return static_cast<int>(count);
 }
 
 TLineSignals TCustomComPort::QueryModemSignals() {
     std::uint32_t status = 0;
-    if (int e = Device_->GetModemStatus(status))
-        throw EComPort(CError_ModemStatFailed, e);
+    if (int e = Device_->GetModemStatus(status)) throw EComPort(CError_ModemStatFailed, e);
     TLineSignals signals;
-    if (status & win::MS_CTS_ON)
-        signals.Include(lsCTS);
-    if (status & win::MS_DSR_ON)
-        signals.Include(lsDSR);
-    if (status & win::MS_RING_ON)
-        signals.Include(lsRing);
-    if (status & win::MS_RLSD_ON)
-        signals.Include(lsRLSD);
+    if (status & win::MS_CTS_ON) signals.Include(lsCTS);
+    if (status & win::MS_DSR_ON) signals.Include(lsDSR);
+    if (status & win::MS_RING_ON) signals.Include(lsRing);
+    if (status & win::MS_RLSD_ON) signals.Include(lsRLSD);
     return signals;
 }
 
 TComErrors TCustomComPort::QueryLineErrors() {
     std::uint32_t flags = 0, count = 0;
-    if (int e = Device_->ClearError(flags, count))
-        throw EComPort(CError_ClearComFailed, e);
+    if (int e = Device_->ClearError(flags, count)) throw EComPort(CError_ClearComFailed, e);
     TComErrors errors;
-    if (flags & win::CE_FRAME)
-        errors.Include(ceFrame);
-    if ((flags & win::CE_RXPARITY) && Parity_.Check())
-        errors.Include(ceRxParity);
-    if (flags & win::CE_OVERRUN)
-        errors.Include(ceOverrun);
-    if (flags & win::CE_BREAK)
-        errors.Include(ceBreak);
-    if (flags & win::CE_IOE)
-        errors.Include(ceIO);
-    if (flags & win::CE_MODE)
-        errors.Include(ceMode);
-    if (flags & win::CE_RXOVER)
-        errors.Include(ceRxOver);
-    if (flags & win::CE_TXFULL)
-        errors.Include(ceTxFull);
+    if (flags & win::CE_FRAME) errors.Include(ceFrame);
+    if ((flags & win::CE_RXPARITY) && Parity_.Check()) errors.Include(ceRxParity);
+    if (flags & win::CE_OVERRUN) errors.Include(ceOverrun);
+    if (flags & win::CE_BREAK) errors.Include(ceBreak);
+    if (flags & win::CE_IOE) errors.Include(ceIO);
+    if (flags & win::CE_MODE) errors.Include(ceMode);
+    if (flags & win::CE_RXOVER) errors.Include(ceRxOver);
+    if (flags & win::CE_TXFULL) errors.Include(ceTxFull);
     return errors;
 }
 
@@ -402,8 +372,7 @@ void TCustomComPort::AttachLink(TComLink* link) {
 
 void TCustomComPort::DetachLink(TComLink* link) {
     auto it = std::find(Links_.begin(), Links_.end(), link);
-    if (it == Links_.end())
-        throw EComPort(CError_RegFailed);
+    if (it == Links_.end()) throw EComPort(CError_RegFailed);
     Links_.erase(it);
     HasBytesReader_ = std::any_of(Links_.begin(), Links_.end(),
                                   [](TComLink* l) { return static_cast<bool>(l->OnRxBytes); });
@@ -412,20 +381,17 @@ void TCustomComPort::DetachLink(TComLink* link) {
 // By index and by copy: a callback may process messages that detach or free a listener.
 void TCustomComPort::SignalLinks(SignalCallback callback, bool level) {
     for (std::size_t i = 0; i < Links_.size(); ++i)
-        if (auto call = Links_[i]->*callback)
-            call(this, level);
+        if (auto call = Links_[i]->*callback) call(this, level);
 }
 
 void TCustomComPort::PulseLinks(PulseCallback callback) {
     for (std::size_t i = 0; i < Links_.size(); ++i)
-        if (auto call = Links_[i]->*callback)
-            call(this);
+        if (auto call = Links_[i]->*callback) call(this);
 }
 
 void TCustomComPort::BytesLinks(BytesCallback callback, const std::uint8_t* data, int count) {
     for (std::size_t i = 0; i < Links_.size(); ++i)
-        if (auto call = Links_[i]->*callback)
-            call(this, data, count);
+        if (auto call = Links_[i]->*callback) call(this, data, count);
 }
 
 int TCustomComPort::AddDestroyObserver(std::function<void()> observer) {
@@ -440,64 +406,49 @@ void TCustomComPort::RemoveDestroyObserver(int id) {
 // --- events ---
 
 void TCustomComPort::DoAfterClose() {
-    if (OnAfterClose)
-        OnAfterClose(this);
+    if (OnAfterClose) OnAfterClose(this);
 }
 void TCustomComPort::DoAfterOpen() {
-    if (OnAfterOpen)
-        OnAfterOpen(this);
+    if (OnAfterOpen) OnAfterOpen(this);
 }
 void TCustomComPort::DoBeforeClose() {
-    if (OnBeforeClose)
-        OnBeforeClose(this);
+    if (OnBeforeClose) OnBeforeClose(this);
 }
 void TCustomComPort::DoBeforeOpen() {
-    if (OnBeforeOpen)
-        OnBeforeOpen(this);
+    if (OnBeforeOpen) OnBeforeOpen(this);
 }
 void TCustomComPort::DoRxChar(int count) {
-    if (OnRxChar)
-        OnRxChar(this, count);
+    if (OnRxChar) OnRxChar(this, count);
 }
 void TCustomComPort::DoRxBuf(const std::uint8_t* buffer, int count) {
-    if (OnRxBuf)
-        OnRxBuf(this, buffer, count);
+    if (OnRxBuf) OnRxBuf(this, buffer, count);
 }
 void TCustomComPort::DoTxEmpty() {
-    if (OnTxEmpty)
-        OnTxEmpty(this);
+    if (OnTxEmpty) OnTxEmpty(this);
 }
 void TCustomComPort::DoBreak() {
-    if (OnBreak)
-        OnBreak(this);
+    if (OnBreak) OnBreak(this);
 }
 void TCustomComPort::DoRing() {
-    if (OnRing)
-        OnRing(this);
+    if (OnRing) OnRing(this);
 }
 void TCustomComPort::DoRxFlag() {
-    if (OnRxFlag)
-        OnRxFlag(this);
+    if (OnRxFlag) OnRxFlag(this);
 }
 void TCustomComPort::DoCTSChange(bool onOff) {
-    if (OnCTSChange)
-        OnCTSChange(this, onOff);
+    if (OnCTSChange) OnCTSChange(this, onOff);
 }
 void TCustomComPort::DoDSRChange(bool onOff) {
-    if (OnDSRChange)
-        OnDSRChange(this, onOff);
+    if (OnDSRChange) OnDSRChange(this, onOff);
 }
 void TCustomComPort::DoError(TComErrors errors) {
-    if (OnError)
-        OnError(this, errors);
+    if (OnError) OnError(this, errors);
 }
 void TCustomComPort::DoRLSDChange(bool onOff) {
-    if (OnRLSDChange)
-        OnRLSDChange(this, onOff);
+    if (OnRLSDChange) OnRLSDChange(this, onOff);
 }
 void TCustomComPort::DoRx80Full() {
-    if (OnRx80Full)
-        OnRx80Full(this);
+    if (OnRx80Full) OnRx80Full(this);
 }
 
 } // namespace veldar

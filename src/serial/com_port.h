@@ -288,7 +288,8 @@ private:
     struct PendingIo;
     using SignalCallback = std::function<void(TCustomComPort*, bool)> TComLink::*;
     using PulseCallback = std::function<void(TCustomComPort*)> TComLink::*;
-    using BytesCallback = std::function<void(TCustomComPort*, const std::uint8_t*, int)> TComLink::*;
+    using BytesCallback =
+        std::function<void(TCustomComPort*, const std::uint8_t*, int)> TComLink::*;
     void SignalLinks(SignalCallback callback, bool level);
     void PulseLinks(PulseCallback callback);
     void BytesLinks(BytesCallback callback, const std::uint8_t* data, int count);
@@ -298,7 +299,8 @@ private:
 
     template <typename T> void ChangeLine(T& field, T value);
     void ReportSignalsAtOpen();
-    void ReportSignal(TLineSignal line, SignalCallback callback, void (TCustomComPort::*event)(bool));
+    void ReportSignal(TLineSignal line, SignalCallback callback,
+                      void (TCustomComPort::*event)(bool));
     int WaitPendingIo(PendingIo& io);
     bool Applies() const { return Connected_ && !Loading_; }
 

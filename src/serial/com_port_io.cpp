@@ -53,8 +53,7 @@ int TCustomComPort::WaitPendingIo(PendingIo& io) {
     if (int e = Device_->WaitIo(*io.Io, done))
         throw EComPort(io.kind == PendingIo::Write ? CError_WriteFailed : CError_ReadFailed, e);
     if (io.kind == PendingIo::Read) {
-        if (QueryInputCount() == 0)
-            SignalLinks(&TComLink::OnRxSignal, false);
+        if (QueryInputCount() == 0) SignalLinks(&TComLink::OnRxSignal, false);
     } else if (!io.WrittenCopy.empty()) {
         BytesLinks(&TComLink::OnTxBytes, io.WrittenCopy.data(),
                    static_cast<int>(io.WrittenCopy.size()));

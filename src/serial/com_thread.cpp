@@ -26,16 +26,14 @@ constexpr std::chrono::milliseconds FailedWaitBackoff{300};
 std::uint32_t EventMaskOf(TComEvents events) {
     std::uint32_t mask = 0;
     for (std::size_t i = 0; i < MaskBits.size(); ++i)
-        if (events.Contains(static_cast<TComEvent>(i)))
-            mask |= MaskBits[i];
+        if (events.Contains(static_cast<TComEvent>(i))) mask |= MaskBits[i];
     return mask;
 }
 
 TComEvents EventsOfMask(std::uint32_t mask) {
     TComEvents events;
     for (std::size_t i = 0; i < MaskBits.size(); ++i)
-        if (mask & MaskBits[i])
-            events.Include(static_cast<TComEvent>(i));
+        if (mask & MaskBits[i]) events.Include(static_cast<TComEvent>(i));
     return events;
 }
 
@@ -84,13 +82,17 @@ bool TComThread::DeliveringOnThisStack() const {
     return state_->Delivering && state_->DeliveringThread == std::this_thread::get_id();
 }
 
-bool TComThread::Ended() const { return state_->Ended; }
+bool TComThread::Ended() const {
+    return state_->Ended;
+}
 
 TComEvents TComThread::ReportedEvents() const {
     return TComEvents::FromBits(state_->Reported.load());
 }
 
-std::uint64_t TComThread::Loops() const { return state_->Loops; }
+std::uint64_t TComThread::Loops() const {
+    return state_->Loops;
+}
 
 void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMethod method) {
     ComDevice& device = port->Device();
@@ -102,16 +104,13 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         std::uint32_t mask = 0;
         int e = device.WaitEvent(mask, state->StopEvent);
         ++state->Loops;
-        if (e == ComDevice::WaitStopped)
-            break;
+        if (e == ComDevice::WaitStopped) break;
         if (e != 0) {
-            if (state->StopEvent.WaitFor(FailedWaitBackoff))
-                break;
+            if (state->StopEvent.WaitFor(FailedWaitBackoff)) break;
             continue;
         }
         TComEvents kinds = EventsOfMask(mask);
-        if (kinds.Empty())
-            continue;
+        if (kinds.Empty()) continue;
         state->Reported = kinds.Bits();
         std::exception_ptr error;
         if (method == smNone) {
@@ -140,7 +139,9 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
     end();
 }
 
-void TComThread::DeliverEvents() { Deliver(*state_, port_); }
+void TComThread::DeliverEvents() {
+    Deliver(*state_, port_);
+}
 
 // Static, and only the shared state is touched after the handlers: a close inside a handler
 // frees the thread object.

@@ -25,13 +25,10 @@ StopEvent::StopEvent() {
 
 StopEvent::~StopEvent() {
 #ifdef _WIN32
-    if (handle_)
-        CloseHandle(handle_);
+    if (handle_) CloseHandle(handle_);
 #else
-    if (readFd_ >= 0)
-        close(readFd_);
-    if (writeFd_ >= 0)
-        close(writeFd_);
+    if (readFd_ >= 0) close(readFd_);
+    if (writeFd_ >= 0) close(writeFd_);
 #endif
 }
 
@@ -40,16 +37,14 @@ void StopEvent::Set() {
         // Callbacks run under the lock so none runs after its Unsubscribe has returned; they
         // must not wait for anything that a subscriber holds while subscribing.
         std::lock_guard lock(mutex_);
-        if (set_.exchange(true))
-            return;
+        if (set_.exchange(true)) return;
 #ifdef _WIN32
-        if (handle_)
-            SetEvent(handle_);
+        if (handle_) SetEvent(handle_);
 #else
         // One byte, never read: the descriptor stays readable, so the stop stays seen.
         char one = 1;
-        if (writeFd_ >= 0)
-            [[maybe_unused]] auto n = write(writeFd_, &one, 1);
+        if (writeFd_ >= 0) [[maybe_unused]]
+            auto n = write(writeFd_, &one, 1);
 #endif
         for (auto& [id, onSet] : subscribers_)
             onSet();

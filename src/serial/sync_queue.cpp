@@ -23,8 +23,7 @@ void SyncQueue::Queue(Item* item) {
         hook = wakeHook_;
     }
     changed_.notify_all();
-    if (hook)
-        hook();
+    if (hook) hook();
 }
 
 std::exception_ptr SyncQueue::Synchronize(std::function<void()> call) {
@@ -49,8 +48,7 @@ bool SyncQueue::RunPending() {
         Item* item;
         {
             std::lock_guard lock(mutex_);
-            if (items_.empty())
-                return ran;
+            if (items_.empty()) return ran;
             item = items_.front();
             items_.pop_front();
         }

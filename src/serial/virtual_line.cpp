@@ -8,19 +8,32 @@ namespace veldar {
 
 const char* DeviceCallName(DeviceCall call) {
     switch (call) {
-    case DeviceCall::Acquire: return "Acquire";
-    case DeviceCall::Release: return "Release";
-    case DeviceCall::SetupBuffers: return "SetupBuffers";
-    case DeviceCall::SetState: return "SetState";
-    case DeviceCall::SetTimeouts: return "SetTimeouts";
-    case DeviceCall::Purge: return "Purge";
-    case DeviceCall::ClearError: return "ClearError";
-    case DeviceCall::GetModemStatus: return "GetModemStatus";
-    case DeviceCall::StartWrite: return "StartWrite";
-    case DeviceCall::StartRead: return "StartRead";
-    case DeviceCall::WaitIo: return "WaitIo";
-    case DeviceCall::SetEventMask: return "SetEventMask";
-    case DeviceCall::WaitEvent: return "WaitEvent";
+    case DeviceCall::Acquire:
+        return "Acquire";
+    case DeviceCall::Release:
+        return "Release";
+    case DeviceCall::SetupBuffers:
+        return "SetupBuffers";
+    case DeviceCall::SetState:
+        return "SetState";
+    case DeviceCall::SetTimeouts:
+        return "SetTimeouts";
+    case DeviceCall::Purge:
+        return "Purge";
+    case DeviceCall::ClearError:
+        return "ClearError";
+    case DeviceCall::GetModemStatus:
+        return "GetModemStatus";
+    case DeviceCall::StartWrite:
+        return "StartWrite";
+    case DeviceCall::StartRead:
+        return "StartRead";
+    case DeviceCall::WaitIo:
+        return "WaitIo";
+    case DeviceCall::SetEventMask:
+        return "SetEventMask";
+    case DeviceCall::WaitEvent:
+        return "WaitEvent";
     }
     return "?";
 }
@@ -44,12 +57,9 @@ public:
         std::lock_guard lock(line_->mutex_);
         int e = line_->Enter(side_, DeviceCall::Acquire, false);
         auto& end = line_->end(side_);
-        if (!e && end.unplugged)
-            e = vline::ErrFileNotFound;
-        if (!e && end.acquired)
-            e = vline::ErrAccessDenied;
-        if (e)
-            return e;
+        if (!e && end.unplugged) e = vline::ErrFileNotFound;
+        if (!e && end.acquired) e = vline::ErrAccessDenied;
+        if (e) return e;
         end.acquired = true;
         end.name = portName;
         end.input.clear();
@@ -61,8 +71,7 @@ public:
 
     void Release() override {
         std::lock_guard lock(line_->mutex_);
-        if (!owner_)
-            return;
+        if (!owner_) return;
         line_->end(side_).calls.push_back(DeviceCall::Release);
         owner_ = false;
         line_->end(side_).acquired = false;
@@ -78,8 +87,7 @@ public:
 
     int SetState(const Dcb& dcb) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::SetState))
-            return e;
+        if (int e = Enter(DeviceCall::SetState)) return e;
         line_->end(side_).dcb = dcb;
         unsigned rts = dcb.RtsControl(), dtr = dcb.DtrControl();
         // Enable and handshake raise the line; toggle raises it only while sending.
@@ -89,25 +97,21 @@ public:
 
     int SetTimeouts(const CommTimeouts& timeouts) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::SetTimeouts))
-            return e;
+        if (int e = Enter(DeviceCall::SetTimeouts)) return e;
         line_->end(side_).timeouts = timeouts;
         return 0;
     }
 
     int Purge(std::uint32_t flags) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::Purge))
-            return e;
-        if (flags & win::PURGE_RXCLEAR)
-            line_->end(side_).input.clear();
+        if (int e = Enter(DeviceCall::Purge)) return e;
+        if (flags & win::PURGE_RXCLEAR) line_->end(side_).input.clear();
         return 0;
     }
 
     int ClearError(std::uint32_t& errors, std::uint32_t& inputCount) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::ClearError))
-            return e;
+        if (int e = Enter(DeviceCall::ClearError)) return e;
         auto& end = line_->end(side_);
         errors = std::exchange(end.lineErrors, 0u);
         inputCount = static_cast<std::uint32_t>(end.input.size());
@@ -116,8 +120,7 @@ public:
 
     int GetModemStatus(std::uint32_t& status) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::GetModemStatus))
-            return e;
+        if (int e = Enter(DeviceCall::GetModemStatus)) return e;
         const auto& self = line_->end(side_);
         const auto& peer = line_->other(side_);
         status = (peer.rts ? win::MS_CTS_ON : 0) | (peer.dtr ? win::MS_DSR_ON : 0) |
@@ -129,8 +132,7 @@ public:
 
     int StartWrite(DeviceIo& io, const std::uint8_t* data, std::uint32_t count) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::StartWrite))
-            return e;
+        if (int e = Enter(DeviceCall::StartWrite)) return e;
         auto& self = line_->end(side_);
         auto& vio = static_cast<VirtualIo&>(io);
         if (self.writeStalled) {
@@ -150,8 +152,7 @@ public:
 
     int StartRead(DeviceIo& io, std::uint8_t* buffer, std::uint32_t count) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::StartRead))
-            return e;
+        if (int e = Enter(DeviceCall::StartRead)) return e;
         auto& input = line_->end(side_).input;
         auto n = std::min<std::size_t>(count, input.size());
         std::memcpy(buffer, input.data(), n);
@@ -169,8 +170,7 @@ public:
 
     int SetEventMask(std::uint32_t mask) override {
         std::lock_guard lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::SetEventMask))
-            return e;
+        if (int e = Enter(DeviceCall::SetEventMask)) return e;
         auto& end = line_->end(side_);
         end.eventMask = mask;
         end.pendingEvents = 0;
@@ -193,26 +193,22 @@ public:
 private:
     int WaitLocked(std::uint32_t& events, const StopEvent& stop) {
         std::unique_lock lock(line_->mutex_);
-        if (int e = Enter(DeviceCall::WaitEvent))
-            return e;
+        if (int e = Enter(DeviceCall::WaitEvent)) return e;
         auto& end = line_->end(side_);
         auto ready = [&] { return (end.pendingEvents & end.eventMask) != 0 && !end.eventsHeld; };
         ++end.waiters;
         line_->changed_.notify_all();
         line_->changed_.wait(lock, [&] { return stop.IsSet() || end.unplugged || ready(); });
         --end.waiters;
-        if (stop.IsSet())
-            return WaitStopped;
-        if (end.unplugged)
-            return vline::ErrBadCommand;
+        if (stop.IsSet()) return WaitStopped;
+        if (end.unplugged) return vline::ErrBadCommand;
         events = std::exchange(end.pendingEvents, 0u) & end.eventMask;
         return 0;
     }
 
     int Enter(DeviceCall call) {
         int e = line_->Enter(side_, call);
-        if (!e && !owner_)
-            e = vline::ErrInvalidHandle;
+        if (!e && !owner_) e = vline::ErrInvalidHandle;
         return e;
     }
 
@@ -232,15 +228,12 @@ std::unique_ptr<ComDevice> VirtualLine::Device(Side side) {
 int VirtualLine::Enter(Side side, DeviceCall call, bool needsDevice) {
     auto& e = end(side);
     e.calls.push_back(call);
-    if (needsDevice && e.unplugged)
-        return vline::ErrBadCommand;
+    if (needsDevice && e.unplugged) return vline::ErrBadCommand;
     auto it = e.failures.find(call);
-    if (it == e.failures.end())
-        return 0;
+    if (it == e.failures.end()) return 0;
     auto& [error, times] = it->second;
     int result = error;
-    if (times > 0 && --times == 0)
-        e.failures.erase(it);
+    if (times > 0 && --times == 0) e.failures.erase(it);
     return result;
 }
 
@@ -253,16 +246,12 @@ void VirtualLine::SetLines(Side side, bool rts, bool dtr) {
     auto& self = end(side);
     auto& peer = other(side);
     std::uint32_t peerEvents = 0;
-    if (self.rts != rts)
-        peerEvents |= win::EV_CTS;
-    if (self.dtr != dtr)
-        peerEvents |= win::EV_DSR;
-    if (self.rts != rts)
-        self.rtsHistory.push_back(rts);
+    if (self.rts != rts) peerEvents |= win::EV_CTS;
+    if (self.dtr != dtr) peerEvents |= win::EV_DSR;
+    if (self.rts != rts) self.rtsHistory.push_back(rts);
     self.rts = rts;
     self.dtr = dtr;
-    if (peerEvents)
-        Signal(peer, peerEvents);
+    if (peerEvents) Signal(peer, peerEvents);
 }
 
 std::vector<DeviceCall> VirtualLine::Calls(Side side) const {
@@ -340,22 +329,19 @@ ByteString VirtualLine::TakeInput(Side side) {
 
 void VirtualLine::SetRlsd(Side side, bool on) {
     std::lock_guard lock(mutex_);
-    if (std::exchange(end(side).rlsd, on) != on)
-        Signal(end(side), win::EV_RLSD);
+    if (std::exchange(end(side).rlsd, on) != on) Signal(end(side), win::EV_RLSD);
 }
 
 void VirtualLine::SetRing(Side side, bool on) {
     std::lock_guard lock(mutex_);
-    if (std::exchange(end(side).ring, on) != on && on)
-        Signal(end(side), win::EV_RING);
+    if (std::exchange(end(side).ring, on) != on && on) Signal(end(side), win::EV_RING);
 }
 
 void VirtualLine::InjectErrors(Side side, std::uint32_t ceFlags) {
     std::lock_guard lock(mutex_);
     end(side).lineErrors |= ceFlags;
     std::uint32_t events = win::EV_ERR;
-    if (ceFlags & win::CE_BREAK)
-        events |= win::EV_BREAK;
+    if (ceFlags & win::CE_BREAK) events |= win::EV_BREAK;
     Signal(end(side), events);
 }
 

@@ -12,7 +12,9 @@
 #include <vector>
 
 namespace veldar {
-inline void PrintTo(DeviceCall call, std::ostream* os) { *os << DeviceCallName(call); }
+inline void PrintTo(DeviceCall call, std::ostream* os) {
+    *os << DeviceCallName(call);
+}
 } // namespace veldar
 
 namespace veldar::test {
@@ -37,7 +39,8 @@ protected:
     void OpenFarEnd(bool rts, bool dtr) {
         ASSERT_EQ(far->Acquire("device"), 0);
         Dcb dcb;
-        dcb.Flags = (rts ? 1u : 0u) << Dcb::RtsControlShift | (dtr ? 1u : 0u) << Dcb::DtrControlShift;
+        dcb.Flags = (rts ? 1u : 0u) << Dcb::RtsControlShift | (dtr ? 1u : 0u)
+                                                                  << Dcb::DtrControlShift;
         ASSERT_EQ(far->SetState(dcb), 0);
     }
 
@@ -48,15 +51,33 @@ protected:
         port.OnAfterOpen = [this](TCustomComPort*) { journal.push_back("AfterOpen"); };
         port.OnBeforeClose = [this](TCustomComPort*) { journal.push_back("BeforeClose"); };
         port.OnAfterClose = [this](TCustomComPort*) { journal.push_back("AfterClose"); };
-        port.OnCTSChange = [=, this](TCustomComPort*, bool b) { journal.push_back("CTSChange" + onoff(b)); };
-        port.OnDSRChange = [=, this](TCustomComPort*, bool b) { journal.push_back("DSRChange" + onoff(b)); };
-        port.OnRLSDChange = [=, this](TCustomComPort*, bool b) { journal.push_back("RLSDChange" + onoff(b)); };
-        link.OnConnSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link Conn" + onoff(b)); };
-        link.OnCTSSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link CTS" + onoff(b)); };
-        link.OnDSRSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link DSR" + onoff(b)); };
-        link.OnRLSDSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link RLSD" + onoff(b)); };
-        link.OnTxSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link Tx" + onoff(b)); };
-        link.OnRxSignal = [=, this](TCustomComPort*, bool b) { journal.push_back("link Rx" + onoff(b)); };
+        port.OnCTSChange = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("CTSChange" + onoff(b));
+        };
+        port.OnDSRChange = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("DSRChange" + onoff(b));
+        };
+        port.OnRLSDChange = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("RLSDChange" + onoff(b));
+        };
+        link.OnConnSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link Conn" + onoff(b));
+        };
+        link.OnCTSSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link CTS" + onoff(b));
+        };
+        link.OnDSRSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link DSR" + onoff(b));
+        };
+        link.OnRLSDSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link RLSD" + onoff(b));
+        };
+        link.OnTxSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link Tx" + onoff(b));
+        };
+        link.OnRxSignal = [=, this](TCustomComPort*, bool b) {
+            journal.push_back("link Rx" + onoff(b));
+        };
         link.OnTxBytes = [this](TCustomComPort*, const std::uint8_t* data, int count) {
             journal.push_back("link TxBytes " + std::string(reinterpret_cast<const char*>(data),
                                                             static_cast<std::size_t>(count)));

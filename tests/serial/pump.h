@@ -16,10 +16,8 @@ inline bool PumpUntil(const std::function<bool()>& cond) {
     auto deadline = std::chrono::steady_clock::now() + 5s;
     while (true) {
         queue.RunPending();
-        if (cond())
-            return true;
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+        if (cond()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
         queue.WaitForWork(10ms, [] { return false; });
     }
 }

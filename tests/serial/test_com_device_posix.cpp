@@ -2,15 +2,15 @@
 // program's end opens the slave through a COMn link, the test plays the device on the master.
 #include "com_port.h"
 #include "com_thread.h"
-#include "pump.h"
 #include "port_names.h"
+#include "pump.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -34,17 +34,15 @@ protected:
         // slave descriptor closes.
         holdSlave = slave;
         slavePath = name;
-        folder = fs::temp_directory_path() / ("veldar-pty-" + std::to_string(getpid()) + "-" +
-                                              std::to_string(counter++));
+        folder = fs::temp_directory_path() /
+                 ("veldar-pty-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(folder);
         fs::create_symlink(slavePath, folder / "COM5");
     }
 
     void TearDown() override {
-        if (holdSlave >= 0)
-            close(holdSlave);
-        if (master >= 0)
-            close(master);
+        if (holdSlave >= 0) close(holdSlave);
+        if (master >= 0) close(master);
         fs::remove_all(folder);
     }
 
@@ -65,8 +63,7 @@ protected:
             if (poll(&p, 1, 50) > 0) {
                 char buf[512];
                 ssize_t n = read(master, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, static_cast<std::size_t>(n));
+                if (n > 0) got.append(buf, static_cast<std::size_t>(n));
             }
         }
         return got;
@@ -191,7 +188,8 @@ TEST_F(PseudoTerminal, MissingOrWrongDevicesGiveCodeOne) {
     fs::create_symlink(folder / "dir", folder / "COM7");
     std::ofstream(folder / "plain") << "not a terminal";
     fs::create_symlink(folder / "plain", folder / "COM8");
-    const std::pair<const char*, int> cases[] = {{"COM6", ENOENT}, {"COM7", EISDIR}, {"COM8", ENOTTY}};
+    const std::pair<const char*, int> cases[] = {
+        {"COM6", ENOENT}, {"COM7", EISDIR}, {"COM8", ENOTTY}};
     for (auto [name, error] : cases) {
         auto port = MakePort(name);
         try {

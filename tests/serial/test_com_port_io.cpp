@@ -151,7 +151,8 @@ TEST_F(Io, ACallNestedInAListenerDoesNotDisturbTheOuterOne) {
 
 TEST_F(Io, LineQueriesMapThePlatformFlags) {
     port.SetConnected(true);
-    line->InjectErrors(VirtualLine::A, win::CE_FRAME | win::CE_RXPARITY | win::CE_OVERRUN | win::CE_BREAK);
+    line->InjectErrors(VirtualLine::A,
+                       win::CE_FRAME | win::CE_RXPARITY | win::CE_OVERRUN | win::CE_BREAK);
     TComErrors errors = port.QueryLineErrors();
     EXPECT_TRUE(errors.Contains(ceFrame));
     EXPECT_FALSE(errors.Contains(ceRxParity)) << "parity errors count only when checked";
@@ -160,7 +161,8 @@ TEST_F(Io, LineQueriesMapThePlatformFlags) {
     EXPECT_TRUE(port.QueryLineErrors().Empty()) << "the query clears the error state";
 
     port.Parity().SetCheck(true);
-    line->InjectErrors(VirtualLine::A, win::CE_RXPARITY | win::CE_IOE | win::CE_MODE | win::CE_RXOVER | win::CE_TXFULL);
+    line->InjectErrors(VirtualLine::A, win::CE_RXPARITY | win::CE_IOE | win::CE_MODE |
+                                           win::CE_RXOVER | win::CE_TXFULL);
     EXPECT_EQ(port.QueryLineErrors(), (TComErrors{ceRxParity, ceIO, ceMode, ceRxOver, ceTxFull}));
 
     OpenFarEnd(true, true);

@@ -13,8 +13,9 @@ TEST_F(OpenClose, OpenReportsConnectionThenEachSignalReadAnew) {
     line->SetRlsd(VirtualLine::A, true);
     StartJournal();
     port.SetConnected(true);
-    EXPECT_EQ(journal, (Texts{"BeforeOpen", "link Conn on", "AfterOpen", "link CTS on", "CTSChange on",
-                                "link DSR off", "DSRChange off", "link RLSD on", "RLSDChange on"}));
+    EXPECT_EQ(journal,
+              (Texts{"BeforeOpen", "link Conn on", "AfterOpen", "link CTS on", "CTSChange on",
+                     "link DSR off", "DSRChange off", "link RLSD on", "RLSDChange on"}));
     EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::GetModemStatus), 3);
     // Opening discards nothing.
     EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::Purge), 0);
@@ -24,10 +25,10 @@ TEST_F(OpenClose, OpenReportsConnectionThenEachSignalReadAnew) {
 TEST_F(OpenClose, OpenAppliesBuffersThenLineThenTimeouts) {
     port.SetConnected(true);
     EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
-              (std::vector<DeviceCall>{DeviceCall::Acquire, DeviceCall::SetupBuffers, DeviceCall::SetState,
-                                       DeviceCall::SetTimeouts, DeviceCall::SetEventMask,
-                                       DeviceCall::GetModemStatus, DeviceCall::GetModemStatus,
-                                       DeviceCall::GetModemStatus}));
+              (std::vector<DeviceCall>{DeviceCall::Acquire, DeviceCall::SetupBuffers,
+                                       DeviceCall::SetState, DeviceCall::SetTimeouts,
+                                       DeviceCall::SetEventMask, DeviceCall::GetModemStatus,
+                                       DeviceCall::GetModemStatus, DeviceCall::GetModemStatus}));
     EXPECT_EQ(line->EventMask(VirtualLine::A), 1535u);
     EXPECT_TRUE(line->Dtr(VirtualLine::A));
     EXPECT_FALSE(line->Rts(VirtualLine::A));
@@ -63,12 +64,13 @@ TEST_F(OpenClose, CloseReportsSignalsOffWithoutReadingThenReleasesBeforeConnOff)
     };
     port.SetConnected(false);
     EXPECT_EQ(journal, (Texts{"link CTS off", "link DSR off", "link RLSD off", "CTSChange off",
-                                "DSRChange off", "RLSDChange off", "BeforeClose", "link Conn off", "AfterClose"}));
+                              "DSRChange off", "RLSDChange off", "BeforeClose", "link Conn off",
+                              "AfterClose"}));
     EXPECT_FALSE(acquiredAtConnOff);
     // Abort, then the event thread's end (mask cleared, buffers discarded), then release.
     EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
-              (std::vector<DeviceCall>{DeviceCall::Purge, DeviceCall::SetEventMask, DeviceCall::Purge,
-                                       DeviceCall::Release}));
+              (std::vector<DeviceCall>{DeviceCall::Purge, DeviceCall::SetEventMask,
+                                       DeviceCall::Purge, DeviceCall::Release}));
     EXPECT_EQ(line->EventMask(VirtualLine::A), 0u);
     EXPECT_FALSE(port.Connected());
 }
@@ -117,7 +119,8 @@ struct SettingsFailure {
     int code;
 };
 
-class OpenSettingsFailure : public PortOnLine, public ::testing::WithParamInterface<SettingsFailure> {};
+class OpenSettingsFailure : public PortOnLine,
+                            public ::testing::WithParamInterface<SettingsFailure> {};
 
 TEST_P(OpenSettingsFailure, ReleasesTheDeviceAndRaisesTheSettingsCode) {
     StartJournal();

@@ -59,9 +59,9 @@ TEST_F(Settings, DcbCarriesEveryFieldOfTheSettings) {
 
 TEST_F(Settings, EverySpeedOfTheEnumerationMapsToItsRate) {
     const std::pair<TBaudRate, std::uint32_t> rates[] = {
-        {br110, 110},       {br300, 300},       {br600, 600},       {br1200, 1200},
-        {br2400, 2400},     {br4800, 4800},     {br9600, 9600},     {br14400, 14400},
-        {br19200, 19200},   {br38400, 38400},   {br56000, 56000},   {br57600, 57600},
+        {br110, 110},       {br300, 300},       {br600, 600},      {br1200, 1200},
+        {br2400, 2400},     {br4800, 4800},     {br9600, 9600},    {br14400, 14400},
+        {br19200, 19200},   {br38400, 38400},   {br56000, 56000},  {br57600, 57600},
         {br115200, 115200}, {br128000, 128000}, {br256000, 256000}};
     for (auto [rate, value] : rates) {
         port.SetBaudRate(rate);
@@ -111,17 +111,20 @@ TEST_F(Settings, OnAnOpenPortEqualValuesCallNothingAndChangesApplyOnce) {
     EXPECT_TRUE(CallsWithoutWaits(*line, VirtualLine::A).empty());
 
     port.SetBaudRate(br9600);
-    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetState});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
+              std::vector<DeviceCall>{DeviceCall::SetState});
     EXPECT_EQ(line->LastState(VirtualLine::A).BaudRate, 9600u);
 
     line->ClearCalls();
     port.Timeouts().SetWriteTotalConstant(500);
-    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetTimeouts});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
+              std::vector<DeviceCall>{DeviceCall::SetTimeouts});
     EXPECT_EQ(line->LastTimeouts(VirtualLine::A).WriteTotalTimeoutConstant, 500u);
 
     line->ClearCalls();
     port.Buffer().SetOutputSize(2048);
-    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A), std::vector<DeviceCall>{DeviceCall::SetupBuffers});
+    EXPECT_EQ(CallsWithoutWaits(*line, VirtualLine::A),
+              std::vector<DeviceCall>{DeviceCall::SetupBuffers});
 
     // Events take effect at the next open only.
     line->ClearCalls();
@@ -140,7 +143,8 @@ TEST_F(Settings, RtsEnableThenDisablePulsesTheLineWithTwoStateCalls) {
     EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::SetState), 2);
     auto history = line->RtsHistory(VirtualLine::A);
     ASSERT_GE(history.size(), 2u);
-    EXPECT_EQ((std::vector<bool>(history.end() - 2, history.end())), (std::vector<bool>{true, false}));
+    EXPECT_EQ((std::vector<bool>(history.end() - 2, history.end())),
+              (std::vector<bool>{true, false}));
 }
 
 TEST_F(Settings, AnOddBufferSizeIsReducedByOne) {

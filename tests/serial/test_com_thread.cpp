@@ -28,15 +28,15 @@ protected:
     // Runs the hand-overs until the thread waits on the line with nothing left to report.
     bool PumpUntilIdle() {
         auto& queue = SyncQueue::Application();
-        return PumpUntil([&] { return line->WaitIdle(VirtualLine::A, 1ms) && !queue.HasPending(); });
+        return PumpUntil(
+            [&] { return line->WaitIdle(VirtualLine::A, 1ms) && !queue.HasPending(); });
     }
 
     // Waits, without running anything, until the thread has queued a hand-over.
     bool WaitForQueuedHandOver() {
         auto deadline = std::chrono::steady_clock::now() + 5s;
         while (!SyncQueue::Application().HasPending()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+            if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(1ms);
         }
         return true;
@@ -85,8 +85,7 @@ TEST_F(EventThread, ABurstGivesFewerCallsEachCountingEveryByteWaiting) {
 TEST_F(EventThread, BytesArrivingDuringAHandlerGiveAtMostOneMoreCall) {
     port.OnRxChar = [&](TCustomComPort*, int count) {
         counts.push_back(count);
-        if (counts.size() == 1)
-            line->Deliver(VirtualLine::A, "late");
+        if (counts.size() == 1) line->Deliver(VirtualLine::A, "late");
     };
     Open();
     line->Deliver(VirtualLine::A, "abc");
@@ -167,8 +166,9 @@ TEST_F(EventThread, DeliveryFollowsTheFixedOrderOfKinds) {
     journal.clear();
     line->SetEventsHeld(VirtualLine::A, false);
     ASSERT_TRUE(PumpUntilIdle());
-    EXPECT_EQ(journal, (Texts{"Error", "link Rx on", "RxChar", "link Tx off", "TxEmpty", "Break", "Ring",
-                              "link CTS on", "CTSChange on", "link RLSD on", "RLSDChange on"}));
+    EXPECT_EQ(journal,
+              (Texts{"Error", "link Rx on", "RxChar", "link Tx off", "TxEmpty", "Break", "Ring",
+                     "link CTS on", "CTSChange on", "link RLSD on", "RLSDChange on"}));
 }
 
 TEST_F(EventThread, RxCharCanRunInsideTheAfterOpenStepThroughAListener) {
@@ -176,14 +176,16 @@ TEST_F(EventThread, RxCharCanRunInsideTheAfterOpenStepThroughAListener) {
     port.OnRxChar = [&](TCustomComPort*, int) { journal.push_back("RxChar"); };
     link.OnConnSignal = [&](TCustomComPort*, bool on) {
         journal.push_back(on ? "link Conn on" : "link Conn off");
-        if (!on)
-            return;
+        if (!on) return;
         // A listener that processes messages, as the LEDs do.
         line->Deliver(VirtualLine::A, "early");
-        PumpUntil([&] { return std::find(journal.begin(), journal.end(), "RxChar") != journal.end(); });
+        PumpUntil(
+            [&] { return std::find(journal.begin(), journal.end(), "RxChar") != journal.end(); });
     };
     port.SetConnected(true);
-    auto at = [&](const char* text) { return std::find(journal.begin(), journal.end(), text) - journal.begin(); };
+    auto at = [&](const char* text) {
+        return std::find(journal.begin(), journal.end(), text) - journal.begin();
+    };
     EXPECT_LT(at("RxChar"), at("AfterOpen"));
     EXPECT_LT(at("link Conn on"), at("RxChar"));
 }
@@ -218,8 +220,7 @@ TEST_F(EventThread, AnEmptyEventSetHasNoThreadAndNoEvents) {
 TEST_F(EventThread, AThrowingHandlerEndsDeliveryUntilTheNextOpening) {
     port.OnRxChar = [&](TCustomComPort*, int count) {
         counts.push_back(count);
-        if (counts.size() == 1)
-            throw EComPort(CError_WriteFailed, 1167);
+        if (counts.size() == 1) throw EComPort(CError_WriteFailed, 1167);
     };
     Open();
     line->Deliver(VirtualLine::A, "a");
@@ -241,8 +242,7 @@ TEST_F(EventThread, AThrowingHandlerEndsDeliveryUntilTheNextOpening) {
 TEST_F(EventThread, ClosingInsideItsOwnHandOverReturnsClosed) {
     port.OnRxChar = [&](TCustomComPort* p, int count) {
         counts.push_back(count);
-        if (counts.size() == 1)
-            p->SetConnected(false);
+        if (counts.size() == 1) p->SetConnected(false);
     };
     Open();
     line->Deliver(VirtualLine::A, "a");
@@ -260,8 +260,7 @@ TEST_F(EventThread, ClosingInsideItsOwnHandOverReturnsClosed) {
 TEST_F(EventThread, APortChangeInsideAHandOverReopensWithAFreshThread) {
     port.OnRxChar = [&](TCustomComPort* p, int count) {
         counts.push_back(count);
-        if (counts.size() == 1)
-            p->SetPort("COM2");
+        if (counts.size() == 1) p->SetPort("COM2");
     };
     Open();
     line->Deliver(VirtualLine::A, "a");

@@ -1,0 +1,49 @@
+#include "capture_name.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
+
+namespace veldar {
+
+namespace {
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+bool IsRefused(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u < 32 || u == 127 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, alone or before an extension, in any case.
+bool IsReservedDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    std::transform(stem.begin(), stem.end(), stem.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
+    static constexpr std::array<std::string_view, 4> Plain = {"CON", "PRN", "AUX", "NUL"};
+    if (std::find(Plain.begin(), Plain.end(), stem) != Plain.end()) return true;
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+} // namespace
+
+std::string TrimBlanks(const std::string& text) {
+    auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
+    auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+std::string SafeFileName(const std::string& name) {
+    std::string safe = TrimBlanks(name);
+    std::replace_if(safe.begin(), safe.end(), IsRefused, '_');
+    if (safe == "." || safe == "..") return std::string();
+    if (IsReservedDeviceName(safe)) safe.insert(safe.begin(), '_');
+    return safe;
+}
+
+} // namespace veldar

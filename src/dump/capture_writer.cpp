@@ -1,0 +1,80 @@
+// Saving the capture: folder and name settled, the file created, overwritten or extended,
+// and the copy made of what a dump could not save normally.
+#include "capture_name.h"
+#include "dump_engine.h"
+#include "dump_texts.h"
+
+namespace veldar {
+
+ByteString DumpEngine::SettledFolder() const {
+    if (state_.DestPath.empty() || !files_.FolderExists(NativePath(state_.DestPath)))
+        return host_.ExecutableFolder();
+    return state_.DestPath;
+}
+
+// Shows the name panel until a usable name is typed; false when the program asked to stop
+// meanwhile.
+bool DumpEngine::WaitForName(RunRecord* run) {
+    while (SafeFileName(state_.FileName).empty()) {
+        if (host_.StopRequested()) {
+            if (run) run->Stopped = true;
+            return false;
+        }
+        host_.ShowNamePanel();
+        host_.TakeTrayMenu();
+        // Sleeps until something happens: the user types, a port event or a quit request.
+        host_.WaitForEvent();
+    }
+    return true;
+}
+
+bool DumpEngine::SaveCapture() {
+    bool result = false;
+    state_.DestPath = SettledFolder();
+    host_.FocusMainWindow();
+    if (host_.AutoFileName()) state_.FileName = FormatAutoName(host_.Now());
+    bool named = WaitForName(run_);
+    host_.GiveTrayMenu();
+    host_.HideNamePanel();
+    if (!named) return false;
+    state_.FileName = SafeFileName(state_.FileName) + ".txt";
+    if (state_.CaptureText.empty()) return false;
+
+    const auto path = NativePath(WithDelimiter(state_.DestPath) + state_.FileName);
+    // A read-only file is never touched, also where the user could override the mode.
+    if (files_.FileExists(path) && files_.IsReadOnly(path)) return false;
+    bool append = files_.FileExists(path) && !host_.OverwriteFile();
+    result = files_.Write(path, state_.CaptureText, append);
+    if (result && host_.ViewFile()) host_.OpenInAssociatedProgram(path);
+    return result;
+}
+
+void DumpEngine::RescueSave(RunRecord& run) {
+    // Once per run, and only what this run accepted after its acknowledgement.
+    if (run.Rescued || !run.Acknowledged) return;
+    run.Rescued = true;
+    if (state_.CaptureText.empty()) return;
+    ByteString name = FormatAutoName(host_.Now()) + (run.Complete ? "" : texts::PartialSuffix);
+    for (const ByteString& folder :
+         {SettledFolder(), host_.ExecutableFolder(), host_.HomeFolder()}) {
+        if (!folder.empty() && WriteNewFile(folder, name)) return;
+    }
+    host_.AddLogLine(texts::LogRescueFailed);
+}
+
+// Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt...
+bool DumpEngine::WriteNewFile(const ByteString& folder, const ByteString& baseName) {
+    if (!files_.FolderExists(NativePath(folder))) return false;
+    for (int n = 1; n < 1000; ++n) {
+        ByteString file =
+            WithDelimiter(folder) + baseName + (n > 1 ? "_" + std::to_string(n) : "") + ".txt";
+        auto path = NativePath(file);
+        if (files_.FileExists(path)) continue;
+        if (!files_.Write(path, state_.CaptureText, false)) return false;
+        host_.AddLogLine(texts::LogRescued + file);
+        return true;
+    }
+    return false;
+}
+
+} // namespace veldar

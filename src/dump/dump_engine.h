@@ -1,0 +1,63 @@
+// The dump: the device's request/record protocol, the speed probe and wake-up, and the
+// saving of the capture. These are operations of the main window; their logic lives here,
+// free of Qt, working on the port object and on the window through DumpHost.
+#pragma once
+
+#include "capture_files.h"
+#include "com_port.h"
+#include "dump_host.h"
+#include "program_state.h"
+
+namespace veldar {
+
+enum DumpState { dsRunning, dsAborted, dsComplete };
+
+class DumpEngine {
+public:
+    DumpEngine(ProgramState& state, TCustomComPort& comPort, DumpHost& host, CaptureFiles& files);
+
+    // One whole dump run; with probeFirst the device is searched and woken first.
+    void RunDump(bool probeFirst);
+    // Finds the speed at which the device answers, wakes it, and leaves the line at
+    // 115200 bit/s with RTS on.
+    void WakeDevice();
+    // True when the device echoed the probe at that speed.
+    bool ProbeBaudRate(TBaudRate baud);
+    // Settles folder and name, writes the capture; true when written.
+    bool SaveCapture();
+
+    // The three dump triggers; each does nothing while a dump runs (Busy).
+    void ComPort1RxChar(TCustomComPort* sender, int count);
+    void ComPort1CTSChange(TCustomComPort* sender, bool onOff);
+    void clCtsDblClick();
+
+    // Saves at once what the running dump has accepted (the session is ending while the dump
+    // is further up the stack). Once per dump run; nothing when no dump runs.
+    void SaveNow();
+
+private:
+    // What one dump run knows about saving what it could not save normally.
+    struct RunRecord {
+        bool Acknowledged = false;
+        bool Complete = false;
+        bool Rescued = false;
+        bool Stopped = false;
+    };
+
+    bool RequestPhase(ByteString& requestWord);
+    DumpState RecordPhase(int& records, RunRecord& run);
+    void EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run);
+    bool WaitForName(RunRecord* run);
+    ByteString SettledFolder() const;
+    void RescueSave(RunRecord& run);
+    bool WriteNewFile(const ByteString& folder, const ByteString& baseName);
+    int Receive();
+
+    ProgramState& state_;
+    TCustomComPort& port_;
+    DumpHost& host_;
+    CaptureFiles& files_;
+    RunRecord* run_ = nullptr;
+};
+
+} // namespace veldar

@@ -1,0 +1,18 @@
+// Fine sleeps for the length of a dump: the poll schedule sleeps 4 or 5 ms at a time, which
+// the default Windows timer turns into about 15 ms. Nothing to do elsewhere.
+#pragma once
+
+namespace veldar {
+
+class FineTimerResolution {
+public:
+    FineTimerResolution();
+    ~FineTimerResolution();
+    FineTimerResolution(const FineTimerResolution&) = delete;
+    FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+
+private:
+    bool raised_ = false;
+};
+
+} // namespace veldar
