@@ -66,8 +66,13 @@ void DumpEngine::RescueSave(RunRecord& run) {
 bool DumpEngine::WriteNewFile(const ByteString& folder, const ByteString& baseName) {
     if (!files_.FolderExists(NativePath(folder))) return false;
     for (int n = 1; n < 1000; ++n) {
-        ByteString file =
-            WithDelimiter(folder) + baseName + (n > 1 ? "_" + std::to_string(n) : "") + ".txt";
+        ByteString file = WithDelimiter(folder);
+        file += baseName;
+        if (n > 1) {
+            file += '_';
+            file += std::to_string(n);
+        }
+        file += ".txt";
         auto path = NativePath(file);
         if (files_.FileExists(path)) continue;
         if (!files_.Write(path, state_.CaptureText, false)) return false;

@@ -3,8 +3,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <timeapi.h>
 #include <windows.h>
+
+#include <timeapi.h>
 
 namespace veldar {
 

@@ -121,7 +121,7 @@ TEST_F(CaptureTest, AccentedNamesAndPayloadsKeepTheirLetters) {
     state.CaptureText = "mesur\xE9\r\n";
     state.FileName = "Relev\xE9";
     EXPECT_TRUE(engine.SaveCapture());
-    EXPECT_EQ(ReadFile(root / "dest" / "Relevé.txt"), "mesur\xE9\r\n");
+    EXPECT_EQ(ReadFile(root / "dest" / fs::path(u8"Relevé.txt")), "mesur\xE9\r\n");
 }
 
 // Write failures that also hold for root.
