@@ -203,3 +203,37 @@ TEST_F(DumpTest, TheReceivedBytesTriggerReadsThemAwayThenProbes) {
 
 } // namespace
 } // namespace veldar::test
+
+namespace veldar::test {
+namespace {
+
+TEST_F(DumpTest, LogLinesByteForByteWithTheDeviceTiming) {
+    // Acknowledged 5 ms after the request; the header comes 30 ms after the acknowledgement
+    // (reads at 0, 4, 12, 24 and 40 ms: five dots), each next record 1 ms after the reply
+    // (reads at 0 and 4 ms: two dots).
+    Device(Payloads({"x"}, true, "N"));
+    engine.RunDump(false);
+    auto x = devsim::EncodeRecord('1', "x", true);
+    EXPECT_EQ(host.Log, (Texts{"Ent\xEAte trouv\xE9: N - 1", ".....Requete: ACK\r",
+                               "..(1)x(" + std::to_string(static_cast<unsigned char>(x[2])) + ")(" +
+                                   std::to_string(static_cast<unsigned char>(x[3])) + ")",
+                               "..Requete: ACK\r", "..Requete: ACK\r",
+                               "Chemin: " + state.DestPath + "\r\nFichier: N.txt"}));
+}
+
+TEST_F(DumpTest, AHeaderAfterTheFirstDataRecordIsData) {
+    Device(Payloads({"abc", "#;X;1"}, true, "H"));
+    engine.RunDump(false);
+    EXPECT_EQ(state.CaptureText, "abc\r\n#;X;1\r\n");
+    EXPECT_EQ(state.FileName, "H.txt");
+}
+
+TEST_F(DumpTest, AnAccentedHeaderNameNamesTheFile) {
+    Device(Payloads({"mesur\xE9"}, true, "Relev\xE9"));
+    engine.RunDump(false);
+    EXPECT_EQ(ReadFile(root / "dest" / fs::path(u8"Relevé.txt")), "mesur\xE9\r\n");
+    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath + "\r\nFichier: Relev\xE9.txt");
+}
+
+} // namespace
+} // namespace veldar::test
