@@ -45,6 +45,7 @@ bool DumpEngine::SaveCapture() {
     if (files_.FileExists(path) && files_.IsReadOnly(path)) return false;
     bool append = files_.FileExists(path) && !host_.OverwriteFile();
     result = files_.Write(path, state_.CaptureText, append);
+    if (result) summary_.File = path;
     if (result && host_.ViewFile()) host_.OpenInAssociatedProgram(path);
     return result;
 }
@@ -76,6 +77,7 @@ bool DumpEngine::WriteNewFile(const ByteString& folder, const ByteString& baseNa
         auto path = NativePath(file);
         if (files_.FileExists(path)) continue;
         if (!files_.Write(path, state_.CaptureText, false)) return false;
+        summary_.RescueFile = path;
         host_.AddLogLine(texts::LogRescued + file);
         return true;
     }

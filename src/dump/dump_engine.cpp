@@ -52,22 +52,28 @@ void DumpEngine::RunDump(bool probeFirst) {
     } current{run_ = &run};
 
     const LocalTime start = host_.Now();
+    summary_ = DumpSummary{};
+    int records = 0;
     try {
         if (probeFirst) WakeDevice();
         host_.SetProgressPosition(0);
-        int records = 0;
         ByteString requestWord;
         DumpState dumpState = dsRunning;
         if (RequestPhase(requestWord)) {
             run.Acknowledged = true;
             dumpState = RecordPhase(records, run);
         }
+        summary_.Records = records;
         EndStep(dumpState, records, start, run);
     } catch (const DumpStopped&) {
+        summary_.Records = records;
+        summary_.End = DumpEnd::Stopped;
         RescueSave(run);
     } catch (const EComPort& e) {
         // The adapter is gone or refuses: keep what was accepted, tell why, and let the
         // failure go on to whoever started the dump. Busy stays set until the port reopens.
+        summary_.Records = records;
+        summary_.End = DumpEnd::PortFailed;
         RescueSave(run);
         host_.SetStatus(e.what());
         throw;
@@ -175,9 +181,11 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
 void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run) {
     switch (dumpState) {
     case dsRunning:
+        summary_.End = DumpEnd::NoAcknowledgement;
         host_.SetStatus(texts::StatusPutInDump);
         return;
     case dsAborted:
+        summary_.End = DumpEnd::Aborted;
         // The device still holds its records: nothing is saved.
         host_.SetStatus(texts::StatusAborted);
         host_.Beep();
@@ -188,6 +196,7 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
         break;
     }
     bool saved = SaveCapture();
+    summary_.End = saved ? DumpEnd::Saved : DumpEnd::NotSaved;
     if (run.Stopped) throw DumpStopped{};
     if (saved) {
         LocalTime now = host_.Now();

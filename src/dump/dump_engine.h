@@ -12,6 +12,16 @@ namespace veldar {
 
 enum DumpState { dsRunning, dsAborted, dsComplete };
 
+// How a dump run ended, for callers that have no window to read it from.
+enum class DumpEnd { NotRun, NoAcknowledgement, Aborted, Saved, NotSaved, Stopped, PortFailed };
+
+struct DumpSummary {
+    DumpEnd End = DumpEnd::NotRun;
+    int Records = 0;
+    std::filesystem::path File;       // the capture file, when saved
+    std::filesystem::path RescueFile; // the copy of what could not be saved normally
+};
+
 class DumpEngine {
 public:
     DumpEngine(ProgramState& state, TCustomComPort& comPort, DumpHost& host, CaptureFiles& files);
@@ -34,6 +44,8 @@ public:
     // Saves at once what the running dump has accepted (the session is ending while the dump
     // is further up the stack). Once per dump run; nothing when no dump runs.
     void SaveNow();
+
+    const DumpSummary& LastDump() const { return summary_; }
 
 private:
     // What one dump run knows about saving what it could not save normally.
@@ -58,6 +70,7 @@ private:
     DumpHost& host_;
     CaptureFiles& files_;
     RunRecord* run_ = nullptr;
+    DumpSummary summary_;
 };
 
 } // namespace veldar

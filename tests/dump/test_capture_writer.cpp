@@ -180,6 +180,8 @@ TEST_F(DumpTest, AStopRequestSavesWhatWasAcceptedAndReturnsAtOnce) {
     engine.RunDump(false);
     EXPECT_EQ(Files(root / "dest"), Names{"20261207093000_partiel.txt"});
     EXPECT_EQ(ReadFile(root / "dest" / "20261207093000_partiel.txt"), "one\r\ntwo\r\n");
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::Stopped);
+    EXPECT_EQ(engine.LastDump().RescueFile, root / "dest" / "20261207093000_partiel.txt");
     EXPECT_TRUE(host.Messages.empty());
     EXPECT_TRUE(host.Opened.empty());
     EXPECT_FALSE(host.Saw("beep"));
@@ -213,6 +215,8 @@ TEST_F(DumpTest, AnUnpluggedAdapterMidDumpSavesAndReportsThePortError) {
                 host.Status.starts_with("ReadFile function failed"))
         << host.Status;
     EXPECT_TRUE(state.Busy) << "no trigger until the port is opened again";
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::PortFailed);
+    EXPECT_EQ(engine.LastDump().Records, 2);
 }
 
 TEST_F(DumpTest, SaveNowFromANestedCallWritesOnceForTheRun) {

@@ -18,6 +18,7 @@ TEST_F(DumpTest, TenUnansweredRequestsAlternateAndChangeNothingElse) {
     EXPECT_EQ(line->TakeInput(VirtualLine::B), expected);
     EXPECT_EQ(host.Log, (Texts{"earlier", "ACK non arriv\xE9"}));
     EXPECT_EQ(host.Status, "Mettre l'appareil en d\xE9vidage.");
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::NoAcknowledgement);
     EXPECT_EQ(state.CaptureText, "old\r\n");
     EXPECT_EQ(state.FileName, "old");
     EXPECT_FALSE(host.Saw("show"));
@@ -42,6 +43,9 @@ TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     engine.RunDump(false);
 
     EXPECT_EQ(ReadFile(root / "dest" / "ABC.txt"), "abc\r\nRelev\xE9 2\r\n");
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::Saved);
+    EXPECT_EQ(engine.LastDump().Records, 2);
+    EXPECT_EQ(engine.LastDump().File, root / "dest" / "ABC.txt");
     EXPECT_EQ(state.FileName, "ABC.txt");
     EXPECT_EQ(host.Maximum, 2);
     EXPECT_EQ(host.Position, 2);

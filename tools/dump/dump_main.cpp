@@ -1,0 +1,180 @@
+// veldar-dump: one dump without a window. Opens the port as VELDAR does, wakes the device,
+// waits for the device to start a dump (received bytes or CTS), runs it with the same engine
+// and saves the capture with the same file rules. Nothing is read from or written to
+// VELDAR.ini.
+#include "cp1252.h"
+#include "dump_engine.h"
+#include "sync_queue.h"
+#include "terminal_host.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+using namespace veldar;
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void OnSignal(int) {
+    stopRequested = true;
+}
+
+constexpr char Usage[] = R"(usage: veldar-dump [options]
+
+Runs one dump of the measuring device on a serial port, without a window, and saves the
+capture as VELDAR would.
+
+  --port NAME        the port: COMn (as in VELDAR), or a device path such as /dev/ttyUSB0
+                     (default COM1)
+  --link-dir DIR     the folder where COMn links are looked up (default: this program's
+                     folder); COMn is the target of the link DIR/COMn, else /dev/ttyS(n-1)
+  --dest DIR         destination folder of the capture (default: this program's folder)
+  --auto-name        name the file after the clock (yyyyMMddHHmmss), whatever the device says
+  --overwrite        replace an existing file instead of extending it
+  --view             open the saved file in the desktop's program for it
+  --wait SECONDS     give up when no dump has started after that long (default: wait until
+                     interrupted)
+  --quiet            print the status only, not the record log
+  --help             this text
+
+A name the device does not give is asked on the terminal; without a terminal the clock
+names the file. SIGINT and SIGTERM stop as quitting VELDAR would: the records accepted so
+far are saved in a file of their own.
+
+Exit status: 0 the capture was saved; 1 no complete capture was saved (see the messages:
+a rescue file may hold the accepted records); 2 wrong usage; 3 the port could not be opened.
+)";
+
+struct Options {
+    std::string Port = "COM1";
+    std::string LinkDir;
+    std::string Dest;
+    TerminalOptions Terminal;
+    std::optional<double> WaitSeconds;
+};
+
+std::optional<Options> Parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc) return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        std::optional<std::string> v;
+        if (arg == "--help") {
+            std::cout << Usage;
+            std::exit(0);
+        } else if (arg == "--auto-name") {
+            o.Terminal.AutoFileName = true;
+        } else if (arg == "--overwrite") {
+            o.Terminal.OverwriteFile = true;
+        } else if (arg == "--view") {
+            o.Terminal.ViewFile = true;
+        } else if (arg == "--quiet") {
+            o.Terminal.Quiet = true;
+        } else if (arg == "--port" && (v = value())) {
+            o.Port = *v;
+        } else if (arg == "--link-dir" && (v = value())) {
+            o.LinkDir = *v;
+        } else if (arg == "--dest" && (v = value())) {
+            o.Dest = *v;
+        } else if (arg == "--wait" && (v = value())) {
+            char* end = nullptr;
+            double seconds = std::strtod(v->c_str(), &end);
+            if (*end != '\0' || seconds <= 0) return std::nullopt;
+            o.WaitSeconds = seconds;
+        } else {
+            std::cerr << "veldar-dump: unknown or incomplete option " << arg << "\n";
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+int Run(const Options& o) {
+    ProgramState state;
+    state.DestPath = Utf8ToCp1252(o.Dest);
+    TComPort port(CreatePlatformDevice(o.LinkDir));
+    port.SetPort(o.Port);
+    port.SetBaudRate(br115200);
+    port.FlowControl().SetControlDTR(dtrEnable);
+    TerminalHost host(state, o.Terminal, stopRequested);
+    CaptureFiles files;
+    DumpEngine engine(state, port, host, files);
+    port.OnRxChar = [&](TCustomComPort* sender, int count) {
+        engine.ComPort1RxChar(sender, count);
+    };
+    port.OnCTSChange = [&](TCustomComPort* sender, bool on) {
+        engine.ComPort1CTSChange(sender, on);
+    };
+
+    // As at VELDAR's start: no dump until the port is open and the device woken.
+    state.Busy = true;
+    try {
+        port.SetConnected(true);
+        std::cout << "Port " << o.Port << " ouvert, recherche de l'appareil..." << std::endl;
+        engine.WakeDevice();
+    } catch (const EComPort& e) {
+        std::cerr << "Impossible d'ouvrir ce port (" << o.Port << "): " << e.what() << "\n";
+        return 3;
+    }
+    state.Busy = false;
+    std::cout << "Mettre l'appareil en dévidage." << std::endl;
+
+    auto& queue = SyncQueue::Application();
+    auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(o.WaitSeconds.value_or(0) * 1000));
+    while (engine.LastDump().End == DumpEnd::NotRun && !stopRequested) {
+        if (o.WaitSeconds && std::chrono::steady_clock::now() > deadline) break;
+        queue.RunPending();
+        // Short slices: a signal cannot wake the queue.
+        queue.WaitForWork(std::chrono::milliseconds(50), [] { return stopRequested.load(); });
+    }
+    port.SetConnected(false);
+
+    const DumpSummary& dump = engine.LastDump();
+    if (!dump.RescueFile.empty())
+        std::cout << "Copie de secours : " << dump.RescueFile.string() << "\n";
+    switch (dump.End) {
+    case DumpEnd::Saved:
+        std::cout << "Capture : " << dump.File.string() << " (" << dump.Records
+                  << " enregistrements)" << std::endl;
+        return 0;
+    case DumpEnd::NotRun:
+        std::cout << (stopRequested ? "Interrompu avant tout dévidage."
+                                    : "Aucun dévidage n'a commencé.")
+                  << std::endl;
+        return 1;
+    default:
+        std::cout << "Pas de capture complète enregistrée." << std::endl;
+        return 1;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    auto options = Parse(argc, argv);
+    if (!options) {
+        std::cerr << Usage;
+        return 2;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    try {
+        return Run(*options);
+    } catch (const std::exception& e) {
+        std::cerr << "veldar-dump: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,65 @@
+// The dump engine's host on a terminal: status and log printed, progress shown on a
+// terminal, real sleeps, a typed name asked on the terminal (or the clock's name when there
+// is none), and port events run from the serial hand-over queue.
+#pragma once
+
+#include "dump_host.h"
+#include "program_state.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace veldar {
+
+struct TerminalOptions {
+    bool AutoFileName = false;
+    bool OverwriteFile = false;
+    bool ViewFile = false;
+    bool Quiet = false;
+};
+
+class TerminalHost : public DumpHost {
+public:
+    TerminalHost(ProgramState& state, TerminalOptions options, const std::atomic<bool>& stop);
+
+    void SetStatus(const ByteString& caption) override;
+    void AddLogLine(const ByteString& line) override;
+    void ClearLog() override {}
+    int ProgressPosition() const override { return position_; }
+    void SetProgressPosition(int position) override;
+    int ProgressMax() const override { return maximum_; }
+    void SetProgressMax(int maximum) override;
+    void ShowFromTray() override {}
+    void HideToTray() override {}
+    void FocusMainWindow() override {}
+    void ProcessMessages() override;
+    void WaitForEvent() override;
+    void Sleep(int milliseconds) override;
+    LocalTime Now() override;
+    void Beep() override {}
+    void ShowMessage(const ByteString& text) override;
+    void ShowNamePanel() override {}
+    void HideNamePanel() override {}
+    void TakeTrayMenu() override {}
+    void GiveTrayMenu() override {}
+    bool AutoFileName() const override { return options_.AutoFileName; }
+    bool OverwriteFile() const override { return options_.OverwriteFile; }
+    bool ViewFile() const override { return options_.ViewFile; }
+    ByteString ExecutableFolder() const override;
+    ByteString HomeFolder() const override;
+    void OpenInAssociatedProgram(const std::filesystem::path& file) override;
+    bool StopRequested() const override { return stop_; }
+
+private:
+    void Print(const char* prefix, const ByteString& text);
+    void ShowProgress();
+
+    ProgramState& state_;
+    TerminalOptions options_;
+    const std::atomic<bool>& stop_;
+    bool terminal_;
+    int position_ = 0;
+    int maximum_ = 100;
+};
+
+} // namespace veldar
