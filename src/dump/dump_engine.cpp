@@ -47,9 +47,14 @@ void DumpEngine::RunDump(bool probeFirst) {
     FineTimerResolution fineSleeps;
     RunRecord run;
     struct CurrentRun {
-        RunRecord*& slot;
-        ~CurrentRun() { slot = nullptr; }
-    } current{run_ = &run};
+        DumpEngine& engine;
+        ~CurrentRun() {
+            engine.run_ = nullptr;
+            if (engine.OnFinished)
+                engine.OnFinished();
+        }
+    } current{*this};
+    run_ = &run;
 
     const LocalTime start = host_.Now();
     summary_ = DumpSummary{};

@@ -8,6 +8,8 @@
 #include "dump_host.h"
 #include "program_state.h"
 
+#include <functional>
+
 namespace veldar {
 
 enum DumpState { dsRunning, dsAborted, dsComplete };
@@ -46,6 +48,10 @@ public:
     void SaveNow();
 
     const DumpSummary& LastDump() const { return summary_; }
+    // True while a dump run is on the stack (Busy is also true before the first connection).
+    bool Running() const { return run_ != nullptr; }
+    // Called when a dump run has ended, however it ended (an exception included).
+    std::function<void()> OnFinished;
 
 private:
     // What one dump run knows about saving what it could not save normally.
