@@ -28,10 +28,35 @@ build() {
     cmake --build --preset default "$@"
 }
 
+# A dump of a few hundred records from the bundled device simulator, over a
+# pseudo-terminal, through the real serial code and the dump engine.
+demo() {
+    build --target veldar-devsim veldar-dump
+    work=$(mktemp -d)
+    trap 'kill "${sim:-}" 2>/dev/null || true; rm -rf "${work:-}"' EXIT
+    ./build/veldar-devsim --generate 300 --length 24 --header DEMO --link-dir "$work" --com 1 \
+        --kick-every 1 --timeout 60 --quiet >"$work/devsim.log" 2>&1 &
+    sim=$!
+    for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
+    mkdir -p "$work/captures"
+    ./build/veldar-dump --link-dir "$work" --port COM1 --dest "$work/captures" --quiet --wait 30
+    wait "$sim" || true
+    local capture="$work/captures/DEMO.txt"
+    if [ -f "$capture" ]; then
+        mkdir -p captures
+        cp "$capture" captures/DEMO.txt
+        echo "Capture file: $(pwd)/captures/DEMO.txt, $(wc -l <captures/DEMO.txt) records"
+        echo "Device simulator: $(tail -n 1 "$work/devsim.log")"
+    else
+        echo "No capture was saved; the simulator said:" >&2
+        cat "$work/devsim.log" >&2
+        return 1
+    fi
+}
+
 case "${1:-}" in
 demo)
-    build --target veldar-portcheck
-    ./build/veldar-portcheck
+    demo
     ;;
 test)
     build

@@ -46,17 +46,19 @@ void DumpEngine::RunDump(bool probeFirst) {
     state_.Busy = true;
     FineTimerResolution fineSleeps;
     RunRecord run;
+    const LocalTime start = host_.Now();
     struct CurrentRun {
         DumpEngine& engine;
+        const LocalTime& start;
         ~CurrentRun() {
+            engine.summary_.ElapsedMs =
+                engine.host_.Now().MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch();
             engine.run_ = nullptr;
             if (engine.OnFinished)
                 engine.OnFinished();
         }
-    } current{*this};
+    } current{*this, start};
     run_ = &run;
-
-    const LocalTime start = host_.Now();
     summary_ = DumpSummary{};
     int records = 0;
     try {

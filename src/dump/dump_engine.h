@@ -22,6 +22,7 @@ struct DumpSummary {
     int Records = 0;
     std::filesystem::path File;       // the capture file, when saved
     std::filesystem::path RescueFile; // the copy of what could not be saved normally
+    std::int64_t ElapsedMs = 0;       // from the start of the run to its end
 };
 
 class DumpEngine {

@@ -41,6 +41,8 @@ capture as VELDAR would.
   --wait SECONDS     give up when no dump has started after that long (default: wait until
                      interrupted)
   --quiet            print the status only, not the record log
+  --stats            print the dump's figures at the end: records, elapsed and slept
+                     milliseconds (the protocol's own poll sleeps)
   --help             this text
 
 A name the device does not give is asked on the terminal; without a terminal the clock
@@ -57,6 +59,7 @@ struct Options {
     std::string Dest;
     TerminalOptions Terminal;
     std::optional<double> WaitSeconds;
+    bool Stats = false;
 };
 
 std::optional<Options> Parse(int argc, char** argv) {
@@ -79,6 +82,8 @@ std::optional<Options> Parse(int argc, char** argv) {
             o.Terminal.ViewFile = true;
         } else if (arg == "--quiet") {
             o.Terminal.Quiet = true;
+        } else if (arg == "--stats") {
+            o.Stats = true;
         } else if (arg == "--port" && (v = value())) {
             o.Port = *v;
         } else if (arg == "--link-dir" && (v = value())) {
@@ -128,6 +133,7 @@ int Run(const Options& o) {
     state.Busy = false;
     std::cout << "Mettre l'appareil en dévidage." << std::endl;
 
+    host.ResetSleptMs();
     auto& queue = SyncQueue::Application();
     auto deadline =
         std::chrono::steady_clock::now() +
@@ -141,6 +147,9 @@ int Run(const Options& o) {
     port.SetConnected(false);
 
     const DumpSummary& dump = engine.LastDump();
+    if (o.Stats)
+        std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
+                  << " slept_ms=" << host.SleptMs() << std::endl;
     if (!dump.RescueFile.empty())
         std::cout << "Copie de secours : " << dump.RescueFile.string() << "\n";
     switch (dump.End) {

@@ -80,6 +80,7 @@ void TerminalHost::WaitForEvent() {
 }
 
 void TerminalHost::Sleep(int milliseconds) {
+    sleptMs_ += milliseconds;
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

@@ -50,6 +50,10 @@ public:
     void OpenInAssociatedProgram(const std::filesystem::path& file) override;
     bool StopRequested() const override { return stop_; }
 
+    // Milliseconds slept on the protocol's behalf since the last reset.
+    std::int64_t SleptMs() const { return sleptMs_; }
+    void ResetSleptMs() { sleptMs_ = 0; }
+
 private:
     void Print(const char* prefix, const ByteString& text);
     void ShowProgress();
@@ -60,6 +64,7 @@ private:
     bool terminal_;
     int position_ = 0;
     int maximum_ = 100;
+    std::int64_t sleptMs_ = 0;
 };
 
 } // namespace veldar

@@ -1,0 +1,46 @@
+#include "application.h"
+
+#include "sync_queue.h"
+
+#include <QMessageBox>
+
+namespace veldar {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("VELDAR"));
+    setApplicationDisplayName(QStringLiteral("VELDAR"));
+    // The program lives in the tray: closing its window does not end it.
+    setQuitOnLastWindowClosed(false);
+    // The port's event thread wakes the event loop, which then runs the queued hand-overs.
+    SyncQueue::Application().SetWakeHook([this] {
+        QMetaObject::invokeMethod(
+            this, [] { SyncQueue::Application().RunPending(); }, Qt::QueuedConnection);
+    });
+    ShowException = [](const QString& text) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("VELDAR"), text, QMessageBox::Ok);
+        box.exec();
+    };
+}
+
+TApplication::~TApplication() {
+    SyncQueue::Application().SetWakeHook(nullptr);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        if (ShowException) ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        if (ShowException) ShowException(QStringLiteral("Erreur inconnue"));
+    }
+    return false;
+}
+
+void TApplication::ChoosePlatform() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qgetenv("XDG_SESSION_TYPE") == "wayland")
+        // A list: the first plugin that loads wins, so Wayland remains when X11 is missing.
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
+} // namespace veldar

@@ -1,0 +1,38 @@
+#include "dialogs.h"
+
+#include "select_dir.h"
+
+#include <QInputDialog>
+#include <QPushButton>
+
+namespace veldar {
+
+void QtDialogs::Message(const QString& text, QMessageBox::Icon icon) {
+    QMessageBox box(icon, QStringLiteral("VELDAR"), text, QMessageBox::Ok, parent_);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    box.exec();
+}
+
+QString QtDialogs::Input(const QString& title, const QString& prompt, const QString& defaultText) {
+    QInputDialog dialog(parent_);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Annuler"));
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : defaultText;
+}
+
+bool QtDialogs::Ask(const QString& title, const QString& question) {
+    QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                    parent_);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Oui"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&Non"));
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool QtDialogs::SelectDirectory(QString& directory) {
+    return ExecuteSelectDirDlg(directory, dfEditPath | dfCreatePath | dfConfirmCreate, 0, parent_);
+}
+
+} // namespace veldar

@@ -1,0 +1,492 @@
+// The main window: its controls, placement, the port commands and the tray commands.
+#include "main_window.h"
+
+#include "app_images.h"
+#include "com_led.h"
+#include "cp1252.h"
+#include "text_int.h"
+#include "tray_backend.h"
+#include "tray_icon.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+namespace veldar {
+
+namespace {
+
+QString FromBytes(const ByteString& text) {
+    return QString::fromStdString(Cp1252ToUtf8(text));
+}
+ByteString ToBytes(const QString& text) {
+    return Utf8ToCp1252(text.toStdString());
+}
+
+// The window's font; Tahoma where the system has it, the platform's sans font elsewhere.
+QFont WindowFont(bool bold = false) {
+    QFont font(QStringLiteral("Tahoma"));
+    if (!QFontInfo(font).exactMatch()) font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(11);
+    font.setBold(bold);
+    return font;
+}
+
+constexpr int CollapsedHeight = 106;
+constexpr int ExpandedHeight = 450;
+constexpr int SnapMargin = 10;
+const char* const StatusPutInDump = "Mettre l'appareil en d\xE9vidage.";
+const char* const StatusNotConnected = "Non-connet\xE9 au port COM.";
+
+} // namespace
+
+void TLogoImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    QLabel::mouseDoubleClickEvent(event);
+    emit DoubleClicked();
+}
+
+TfrmMain::TfrmMain(Environment environment)
+    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      ComPort1(environment.Device
+                   ? std::move(environment.Device)
+                   : CreatePlatformDevice(environment.ExecutableFolder.toStdString())),
+      boxes_(environment.Boxes ? std::move(environment.Boxes) : std::make_unique<QtDialogs>(this)),
+      files_(environment.Files ? std::move(environment.Files) : std::make_unique<CaptureFiles>()),
+      sleepFor_(std::move(environment.SleepFor)), clock_(std::move(environment.Clock)),
+      exeFolder_(WithDelimiter(ToBytes(environment.ExecutableFolder))),
+      engine_(State, ComPort1, *this, *files_) {
+    setWindowTitle(QStringLiteral("VELDAR"));
+    setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, InactiveCaptionTextColour());
+    setPalette(palette);
+    setAutoFillBackground(true);
+    setFont(WindowFont());
+    resize(360, 420);
+    setFixedWidth(360);
+
+    // The port as the window's description sets it.
+    ComPort1.SetPort("COM1");
+    ComPort1.SetBaudRate(br115200);
+    ComPort1.Parity().SetBits(prNone);
+    ComPort1.SetStopBits(sbOneStopBit);
+    ComPort1.SetDataBits(dbEight);
+    ComPort1.SetEvents(AllComEvents);
+    ComPort1.FlowControl().SetControlDTR(dtrEnable);
+    ComPort1.FlowControl().SetControlRTS(rtsDisable);
+    ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
+        ComPort1RxChar(sender, count);
+    };
+    ComPort1.OnCTSChange = [this](TCustomComPort* sender, bool on) {
+        ComPort1CTSChange(sender, on);
+    };
+    engine_.OnFinished = [this] { DumpFinished(); };
+
+    BuildControls();
+    BuildMenu();
+
+    tiMain = new TTrayIconComponent(
+        environment.Tray ? std::move(environment.Tray) : MakeQtTrayBackend(), this);
+    tiMain->SetIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
+    tiMain->SetHint(QStringLiteral("VELDAR"));
+    tiMain->SetPopupMenu(pmMain);
+    tiMain->OnDblClick = [this] { tiMainDblClick(); };
+    tiMain->SetErrorReporter([this](const QString& text) { ShowError(text); });
+    tiMain->SetActive(true);
+}
+
+TfrmMain::~TfrmMain() {
+    // The LEDs go before the port they watch.
+    for (TComLed* led : {clCon, clCts, clRx, clTx})
+        led->SetComPort(nullptr);
+}
+
+void TfrmMain::BuildControls() {
+    pbMain = new QProgressBar(this);
+    pbMain->setGeometry(0, 0, 359, 33);
+    pbMain->setRange(0, 1000);
+    pbMain->setValue(0);
+    pbMain->setTextVisible(false);
+
+    auto makeLed = [this](int left, int top, TComLedSignal signal, TLedKind kind,
+                          const QString& hint) {
+        auto* led = new TComLed(this);
+        led->setGeometry(left, top, 25, 25);
+        led->SetKind(kind);
+        led->SetLedSignal(signal);
+        led->SetComPort(&ComPort1);
+        led->setToolTip(hint);
+        return led;
+    };
+    clCon =
+        makeLed(0, 32, TComLedSignal::lsConn, TLedKind::lkYellowLight, QStringLiteral("Connexion"));
+    clCts =
+        makeLed(24, 32, TComLedSignal::lsCTS, TLedKind::lkBlueLight, QStringLiteral("Entrée CTS"));
+    clRx =
+        makeLed(24, 56, TComLedSignal::lsRx, TLedKind::lkGreenLight, QStringLiteral("Réception"));
+    clTx =
+        makeLed(0, 56, TComLedSignal::lsTx, TLedKind::lkGreenLight, QStringLiteral("Transmission"));
+    connect(clCon, &TComLed::DoubleClicked, this, [this] { Guarded([this] { clConDblClick(); }); });
+    connect(clCts, &TComLed::DoubleClicked, this, [this] { Guarded([this] { clCtsDblClick(); }); });
+
+    mmoMain = new QPlainTextEdit(this);
+    mmoMain->setGeometry(0, 80, 360, 338);
+    mmoMain->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmoMain->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoMain->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    lblMsg = new QLabel(QStringLiteral("Mettre l'appareil en vidage."), this);
+    lblMsg->setGeometry(56, 36, 177, 41);
+    lblMsg->setWordWrap(true);
+    lblMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblMsg->setFont(WindowFont(true));
+    lblMsg->setStyleSheet(QStringLiteral("color: navy;"));
+
+    pnlImg = new QFrame(this);
+    pnlImg->setGeometry(232, 40, 121, 38);
+    pnlImg->setFrameStyle(QFrame::Box | QFrame::Plain);
+    pnlImg->setAutoFillBackground(true);
+    QPalette white = pnlImg->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlImg->setPalette(white);
+    ImgLogo = new TLogoImage(pnlImg);
+    ImgLogo->setGeometry(4, 4, 109, 25);
+    ImgLogo->setAlignment(Qt::AlignCenter);
+    ImgLogo->setPixmap(QPixmap::fromImage(LogoImage())
+                           .scaled(109, 25, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    connect(ImgLogo, &TLogoImage::DoubleClicked, this,
+            [this] { Guarded([this] { ImgLogoDblClick(); }); });
+
+    PnlNomFic = new QFrame(this);
+    PnlNomFic->setGeometry(56, 32, 169, 49);
+    PnlNomFic->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    PnlNomFic->setLineWidth(4);
+    PnlNomFic->setAutoFillBackground(true);
+    PnlNomFic->hide();
+    lblNomFic = new QLabel(QStringLiteral("Saisir le nom du fichier: "), PnlNomFic);
+    lblNomFic->setGeometry(8, 8, 153, 13);
+    lblNomFic->setFont(WindowFont(true));
+    lblNomFic->setStyleSheet(QStringLiteral("color: red;"));
+    txtNomFic = new QLineEdit(QStringLiteral("Recup"), PnlNomFic);
+    txtNomFic->setGeometry(8, 24, 105, 21);
+    txtNomFic->setMaxLength(15);
+    txtNomFic->setFont(WindowFont(true));
+    txtNomFic->installEventFilter(this);
+    btnNomFic = new QPushButton(QStringLiteral("Ok"), PnlNomFic);
+    btnNomFic->setGeometry(120, 24, 43, 17);
+    btnNomFic->setFont(WindowFont(true));
+    connect(btnNomFic, &QPushButton::clicked, this,
+            [this] { Guarded([this] { btnNomFicClick(); }); });
+
+    setTabOrder(mmoMain, txtNomFic);
+    setTabOrder(txtNomFic, btnNomFic);
+}
+
+void TfrmMain::BuildMenu() {
+    pmMain = new QMenu(this);
+    auto item = [this](const QString& caption, void (TfrmMain::*handler)(),
+                       bool checkable = false) {
+        QAction* action = pmMain->addAction(caption);
+        action->setCheckable(checkable);
+        connect(action, &QAction::triggered, this, [this, action, handler] {
+            // Qt has ticked or unticked a checkable item already; the handler is the one that
+            // does it in this program.
+            if (action->isCheckable()) action->setChecked(!action->isChecked());
+            Guarded([this, handler] { (this->*handler)(); });
+        });
+        return action;
+    };
+    mnuCom = item(QStringLiteral("COM1, changer"), &TfrmMain::mnuComClick);
+    N2 = pmMain->addSeparator();
+    mnuNomFicAuto =
+        item(QStringLiteral("Nom du fichier auto"), &TfrmMain::mnuNomFicAutoClick, true);
+    mnuEcraser = item(QStringLiteral("Ecraser le fichier"), &TfrmMain::mnuEcraserClick, true);
+    mnuFichier = item(QStringLiteral("Voir le fichier"), &TfrmMain::mnuFichierClick, true);
+    mnuEnregistrer = item(QStringLiteral("Enregistrer sous..."), &TfrmMain::mnuEnregistrerClick);
+    mnuEnregistrer->setStatusTip(QStringLiteral("Chemin de destination"));
+    mnuEnregistrer->setToolTip(QStringLiteral("Chemin de destination"));
+    N1 = pmMain->addSeparator();
+    mnuMonter = item(QStringLiteral("Montrer"), &TfrmMain::mnuMonterClick);
+    mnuQuitter = pmMain->addAction(QStringLiteral("Quitter"));
+    connect(mnuQuitter, &QAction::triggered, this, [this] {
+        if (OnQuit) Guarded(OnQuit);
+    });
+}
+
+// --- placement and size ---
+
+int TfrmMain::OuterHeight() const {
+    return frameGeometry().height();
+}
+
+void TfrmMain::SetOuterHeight(int height) {
+    int frame = frameGeometry().height() - geometry().height();
+    setFixedHeight(std::max(0, height - frame));
+    LayoutLog();
+}
+
+// The log follows the window's size; everything else keeps its place.
+void TfrmMain::LayoutLog() {
+    mmoMain->setGeometry(0, 80, width(), std::max(0, height() - 82));
+}
+
+void TfrmMain::PlaceBottomRight() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect work = screen->availableGeometry();
+    // Sizes of the work area, as the window was always placed, not its right and bottom.
+    move(work.width() - frameGeometry().width(), work.height() - OuterHeight());
+}
+
+void TfrmMain::FormCreate() {
+    SetOuterHeight(CollapsedHeight);
+    PlaceBottomRight();
+}
+
+void TfrmMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    SnapToWorkArea();
+}
+
+// Edges that come within 10 pixels of the same edge of the work area are aligned with it.
+void TfrmMain::SnapToWorkArea() {
+    if (snapping_ || !isVisible()) return;
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect work = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint to = frame.topLeft();
+    if (std::abs(frame.left() - work.left()) <= SnapMargin)
+        to.setX(work.left());
+    else if (std::abs(frame.right() - work.right()) <= SnapMargin)
+        to.setX(work.right() - frame.width() + 1);
+    if (std::abs(frame.top() - work.top()) <= SnapMargin)
+        to.setY(work.top());
+    else if (std::abs(frame.bottom() - work.bottom()) <= SnapMargin)
+        to.setY(work.bottom() - frame.height() + 1);
+    if (to != frame.topLeft()) {
+        snapping_ = true;
+        move(to);
+        snapping_ = false;
+    }
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayoutLog();
+}
+
+void TfrmMain::ImgLogoDblClick() {
+    SetOuterHeight(OuterHeight() <= CollapsedHeight ? ExpandedHeight : CollapsedHeight);
+}
+
+// --- port control ---
+
+void TfrmMain::ConnectPort(int number) {
+    if (number < 0 || number > 255) return;
+    // No dump may start while the port opens and the device is woken: the opening's CTS
+    // report and the probe's echo would start one.
+    const bool busyBefore = State.Busy;
+    State.Busy = true;
+    DisconnectPort();
+    if (number > 0) {
+        const QString n = QString::number(number);
+        ComPort1.SetPort("COM" + n.toStdString());
+        setWindowTitle(QStringLiteral("VELDAR - Version 1.02 - Lecture sur le port COM") + n);
+        mnuCom->setText(QStringLiteral("COM") + n + QStringLiteral(", changer"));
+    }
+    try {
+        ComPort1.SetConnected(true);
+        SetStatus(StatusPutInDump);
+    } catch (const std::exception&) {
+        boxes_->Message(QStringLiteral("Impossible d'ouvrir ce port"));
+        SetStatus(ByteString(StatusNotConnected) +
+                  "\r\n(Double cliquer sur la LED de connexion pour retenter)");
+    }
+    if (!ComPort1.Connected()) {
+        State.Busy = busyBefore;
+        return;
+    }
+    try {
+        WakeDevice();
+    } catch (...) {
+        State.Busy = busyBefore;
+        throw;
+    }
+    State.Busy = false;
+}
+
+void TfrmMain::DisconnectPort() {
+    SetStatus(StatusNotConnected);
+    if (ComPort1.Connected()) ComPort1.SetConnected(false);
+}
+
+void TfrmMain::PortCommand(std::function<void()> command) {
+    if (engine_.Running()) {
+        // The latest command waits for the dump: the port is never closed under it.
+        deferredCommand_ = std::move(command);
+        return;
+    }
+    command();
+}
+
+void TfrmMain::clConDblClick() {
+    PortCommand([this] {
+        if (ComPort1.Connected())
+            DisconnectPort();
+        else
+            ConnectPort(0);
+    });
+}
+
+void TfrmMain::mnuComClick() {
+    PortCommand([this] {
+        const QString port = QString::fromStdString(ComPort1.Port());
+        QString typed = boxes_->Input(QStringLiteral("Changement de port (") + port + ")",
+                                      QStringLiteral("Entrez le numéro du port: (entre 1 et 255)"),
+                                      QStringLiteral("0"));
+        auto number = TextToInt(typed.toStdString());
+        if (!number) {
+            boxes_->Message(QStringLiteral("La saisie est invalide"));
+            return;
+        }
+        ConnectPort(*number);
+    });
+}
+
+void TfrmMain::mnuNomFicAutoClick() {
+    mnuNomFicAuto->setChecked(!mnuNomFicAuto->isChecked());
+}
+void TfrmMain::mnuEcraserClick() {
+    mnuEcraser->setChecked(!mnuEcraser->isChecked());
+}
+void TfrmMain::mnuFichierClick() {
+    mnuFichier->setChecked(!mnuFichier->isChecked());
+}
+
+void TfrmMain::mnuEnregistrerClick() {
+    // Opens on the current folder, not on the destination.
+    QString directory;
+    if (boxes_->SelectDirectory(directory)) State.DestPath = ToBytes(directory);
+}
+
+void TfrmMain::mnuMonterClick() {
+    ShowFromTray();
+}
+void TfrmMain::tiMainDblClick() {
+    ShowFromTray();
+}
+
+// --- tray ---
+
+void TfrmMain::HideToTray() {
+    if (State.InTray) return;
+    if (tiMain->Available()) {
+        minimisedInsteadOfTray_ = false;
+        setWindowFlag(Qt::Tool, true);
+        hide();
+    } else {
+        // Without a notification area the window must stay reachable: an ordinary window
+        // with a taskbar entry, minimised.
+        minimisedInsteadOfTray_ = true;
+        setWindowFlag(Qt::Tool, false);
+        showMinimized();
+    }
+    State.InTray = true;
+}
+
+void TfrmMain::ShowFromTray() {
+    if (!State.InTray) return;
+    if (minimisedInsteadOfTray_)
+        showNormal();
+    else
+        show();
+    raise();
+    pnlImg->setToolTip(FromBytes(State.DestPath));
+    State.InTray = false;
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Brought back from the taskbar by the user: no longer hidden.
+    if (event->type() == QEvent::WindowStateChange && minimisedInsteadOfTray_ && State.InTray &&
+        !(windowState() & Qt::WindowMinimized) && isVisible()) {
+        State.InTray = false;
+        pnlImg->setToolTip(FromBytes(State.DestPath));
+    }
+}
+
+void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
+    // The tray menu, where there is no tray to offer it.
+    if (minimisedInsteadOfTray_ && tiMain->PopupMenu()) pmMain->popup(event->globalPos());
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // The close button only hides the window.
+    event->ignore();
+    HideToTray();
+}
+
+// --- file-name panel ---
+
+void TfrmMain::btnNomFicClick() {
+    State.FileName = ToBytes(txtNomFic->text());
+}
+
+void TfrmMain::txtNomFicKeyPress(char& key) {
+    if (key == '\r') btnNomFicClick();
+    const QChar separator =
+        QLocale().decimalPoint().isEmpty() ? QChar('.') : QLocale().decimalPoint().at(0);
+    const ByteString separatorByte = ToBytes(QString(separator));
+    const auto c = static_cast<unsigned char>(key);
+    const bool allowed = c == 8 || c == '.' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                         (c >= 'a' && c <= 'z') ||
+                         (separatorByte.size() == 1 && key == separatorByte[0]);
+    if (!allowed) key = 0;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtNomFic && event->type() == QEvent::KeyPress) {
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        QString text = keyEvent->text();
+        if (keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter)
+            text = QStringLiteral("\r");
+        else if (keyEvent->key() == Qt::Key_Backspace)
+            text = QStringLiteral("\b");
+        // Keys that type nothing (arrows, Delete...) are the edit box's own.
+        if (text.size() != 1) return false;
+        ByteString bytes = ToBytes(text);
+        char key = bytes.size() == 1 ? bytes[0] : 0;
+        Guarded([&] { txtNomFicKeyPress(key); });
+        return key == 0 || key == '\r';
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- errors ---
+
+void TfrmMain::ShowError(const QString& text) {
+    boxes_->Message(text, QMessageBox::Critical);
+}
+
+void TfrmMain::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowError(QString::fromStdString(e.what()));
+    }
+}
+
+} // namespace veldar

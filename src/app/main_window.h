@@ -1,0 +1,194 @@
+// The main window: a small always-on-top tool window with the progress bar, the four signal
+// LEDs, the status text, the logo, the log and the file-name panel; it owns the serial port,
+// the tray icon and its menu, runs the port commands, and is the dump engine's host.
+#pragma once
+
+#include "capture_files.h"
+#include "com_port.h"
+#include "dialogs.h"
+#include "dump_engine.h"
+#include "dump_host.h"
+#include "program_state.h"
+#include "tray_backend.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace veldar {
+
+class TComLed;
+class TTrayIconComponent;
+
+// A picture that reports double-clicks (the logo).
+class TLogoImage : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void DoubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+class TfrmMain : public QWidget, public DumpHost {
+    Q_OBJECT
+public:
+    // What the window needs of the platform; tests give their own.
+    struct Environment {
+        // The executable's folder: settings file, COMn links, fallback destination.
+        QString ExecutableFolder;
+        std::unique_ptr<ComDevice> Device;   // the platform's serial device when empty
+        std::unique_ptr<Dialogs> Boxes;      // real modal boxes when empty
+        std::unique_ptr<TrayBackend> Tray;   // the desktop's tray when empty
+        std::unique_ptr<CaptureFiles> Files; // real files when empty
+        std::function<void(int)> SleepFor;   // a real sleep when empty
+        std::function<LocalTime()> Clock;    // the local clock when empty
+    };
+
+    explicit TfrmMain(Environment environment);
+    ~TfrmMain() override;
+
+    // --- members, in their declared order ---
+    QProgressBar* pbMain;
+    TComPort ComPort1;
+    TComLed* clCon;
+    TComLed* clCts;
+    TComLed* clRx;
+    TComLed* clTx;
+    QPlainTextEdit* mmoMain;
+    QLabel* lblMsg;
+    QFrame* pnlImg;
+    TLogoImage* ImgLogo;
+    TTrayIconComponent* tiMain;
+    QMenu* pmMain;
+    QAction* N1;
+    QAction* mnuQuitter;
+    QAction* mnuFichier;
+    QAction* N2;
+    QAction* mnuMonter;
+    QAction* mnuEnregistrer;
+    QAction* mnuCom;
+    QFrame* PnlNomFic;
+    QLineEdit* txtNomFic;
+    QPushButton* btnNomFic;
+    QLabel* lblNomFic;
+    QAction* mnuNomFicAuto;
+    QAction* mnuEcraser;
+
+    ProgramState State;
+
+    // --- operations ---
+    void FormCreate();
+    void ConnectPort(int number);
+    void DisconnectPort();
+    void HideToTray() override;
+    void ShowFromTray() override;
+    void RunDump(bool probeFirst);
+    void WakeDevice();
+    bool ProbeBaudRate(TBaudRate baud);
+    bool SaveCapture();
+
+    // --- handlers ---
+    void ComPort1RxChar(TCustomComPort* sender, int count);
+    void ComPort1CTSChange(TCustomComPort* sender, bool onOff);
+    void clCtsDblClick();
+    void clConDblClick();
+    void mnuComClick();
+    void mnuNomFicAutoClick();
+    void mnuEcraserClick();
+    void mnuFichierClick();
+    void mnuEnregistrerClick();
+    void mnuMonterClick();
+    void tiMainDblClick();
+    void ImgLogoDblClick();
+    void btnNomFicClick();
+    // Key is a Windows-1252 byte; set to 0 to discard it.
+    void txtNomFicKeyPress(char& key);
+
+    // "Quitter" belongs to quitting; until that exists it ends the event loop.
+    std::function<void()> OnQuit;
+
+    // True while a dump runs (Busy is also true before the first connection).
+    bool DumpRunning() const { return engine_.Running(); }
+    // The outer height, frame included.
+    int OuterHeight() const;
+    void SetOuterHeight(int height);
+    // The folder of the executable as the program's texts have it (Windows-1252).
+    const ByteString& ExeFolder() const { return exeFolder_; }
+    DumpEngine& Engine() { return engine_; }
+
+    // --- the dump's host ---
+    void SetStatus(const ByteString& caption) override;
+    void AddLogLine(const ByteString& line) override;
+    void ClearLog() override;
+    int ProgressPosition() const override;
+    void SetProgressPosition(int position) override;
+    int ProgressMax() const override;
+    void SetProgressMax(int maximum) override;
+    void FocusMainWindow() override;
+    void ProcessMessages() override;
+    void WaitForEvent() override;
+    void Sleep(int milliseconds) override;
+    LocalTime Now() override;
+    void Beep() override;
+    void ShowMessage(const ByteString& text) override;
+    void ShowNamePanel() override;
+    void HideNamePanel() override;
+    void TakeTrayMenu() override;
+    void GiveTrayMenu() override;
+    bool AutoFileName() const override;
+    bool OverwriteFile() const override;
+    bool ViewFile() const override;
+    ByteString ExecutableFolder() const override;
+    ByteString HomeFolder() const override;
+    void OpenInAssociatedProgram(const std::filesystem::path& file) override;
+    bool StopRequested() const override;
+
+    // The application's general error box: the text with a stop icon, titled "VELDAR".
+    void ShowError(const QString& text);
+    Dialogs& Boxes() { return *boxes_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void PlaceBottomRight();
+    void LayoutLog();
+    void SnapToWorkArea();
+    // Runs a handler; an exception goes to the error box instead of the event loop.
+    void Guarded(const std::function<void()>& handler);
+    // A port command asked for while a dump runs waits for its end.
+    void PortCommand(std::function<void()> command);
+    void DumpFinished();
+
+    std::unique_ptr<Dialogs> boxes_;
+    std::unique_ptr<CaptureFiles> files_;
+    std::function<void(int)> sleepFor_;
+    std::function<LocalTime()> clock_;
+    ByteString exeFolder_;
+    DumpEngine engine_;
+    std::function<void()> deferredCommand_;
+    bool snapping_ = false;
+    // Without a notification area the window hides by minimising, with a taskbar entry.
+    bool minimisedInsteadOfTray_ = false;
+};
+
+} // namespace veldar

@@ -1,0 +1,302 @@
+// The main window: placement, port commands, the name panel's key filter, the tray, and a
+// whole dump through the window.
+#include "window_fixture.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <fstream>
+
+namespace veldar::test {
+namespace {
+
+const QString NotConnected = QString::fromUtf8("Non-conneté au port COM.");
+const QString PutInDump = QString::fromUtf8("Mettre l'appareil en dévidage.");
+
+TEST_F(WindowTest, PlacedBottomRightAtOuterHeight106) {
+    window->FormCreate();
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window->OuterHeight(), 106);
+    EXPECT_EQ(window->frameGeometry().top(), work.height() - 106);
+    EXPECT_EQ(window->frameGeometry().left(), work.width() - window->frameGeometry().width());
+    EXPECT_EQ(window->width(), 360);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(window->windowTitle(), "VELDAR");
+    EXPECT_EQ(window->lblMsg->text(), "Mettre l'appareil en vidage.");
+    EXPECT_EQ(window->txtNomFic->text(), "Recup");
+    EXPECT_EQ(window->txtNomFic->maxLength(), 15);
+    EXPECT_TRUE(window->PnlNomFic->isHidden());
+}
+
+TEST_F(WindowTest, TheLogoSwitchesBetweenTheTwoHeights) {
+    window->FormCreate();
+    window->ImgLogoDblClick();
+    EXPECT_EQ(window->OuterHeight(), 450);
+    EXPECT_EQ(window->mmoMain->geometry().bottom(), window->height() - 3);
+    window->ImgLogoDblClick();
+    EXPECT_EQ(window->OuterHeight(), 106);
+    window->SetOuterHeight(300);
+    window->ImgLogoDblClick();
+    EXPECT_EQ(window->OuterHeight(), 106);
+}
+
+TEST_F(WindowTest, TheMenuHasItsNineItems) {
+    QStringList captions;
+    for (QAction* a : window->pmMain->actions())
+        captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(captions,
+              (QStringList{"COM1, changer", "-", "Nom du fichier auto", "Ecraser le fichier",
+                           "Voir le fichier", "Enregistrer sous...", "-", "Montrer", "Quitter"}));
+}
+
+TEST_F(WindowTest, ConnectPortNamesOpensAndWakes) {
+    window->ConnectPort(3);
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_EQ(window->ComPort1.Port(), "COM3");
+    EXPECT_EQ(window->windowTitle(), "VELDAR - Version 1.02 - Lecture sur le port COM3");
+    EXPECT_EQ(window->mnuCom->text(), "COM3, changer");
+    EXPECT_EQ(Status(), PutInDump);
+    EXPECT_FALSE(window->State.Busy);
+    // Woken: five probes with no device, then 115200 bit/s with RTS on.
+    EXPECT_EQ(line->TakeInput(VirtualLine::B), std::string(5, '\x0F'));
+    EXPECT_TRUE(line->Rts(VirtualLine::A));
+}
+
+TEST_F(WindowTest, NumbersOutsideTheRangeChangeNothing) {
+    window->ConnectPort(2);
+    window->lblMsg->setText("unchanged");
+    line->ClearCalls();
+    window->ConnectPort(256);
+    window->ConnectPort(-1);
+    EXPECT_EQ(Status(), "unchanged");
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_TRUE(line->Calls(VirtualLine::A).empty() ||
+                std::all_of(line->Calls(VirtualLine::A).begin(), line->Calls(VirtualLine::A).end(),
+                            [](DeviceCall c) { return c == DeviceCall::WaitEvent; }));
+
+    window->ConnectPort(0);
+    EXPECT_EQ(window->ComPort1.Port(), "COM2");
+    EXPECT_TRUE(window->ComPort1.Connected());
+    window->ConnectPort(255);
+    EXPECT_EQ(window->ComPort1.Port(), "COM255");
+}
+
+TEST_F(WindowTest, AFailedOpenTellsAndKeepsTheNewName) {
+    line->FailCall(VirtualLine::A, DeviceCall::Acquire, 2);
+    QString statusAtMessage;
+    boxes->OnMessage = [&] { statusAtMessage = Status(); };
+    window->ConnectPort(7);
+    EXPECT_EQ(boxes->Messages, QStringList{"Impossible d'ouvrir ce port"});
+    EXPECT_EQ(statusAtMessage, NotConnected) << "the box comes before the two-line status";
+    EXPECT_EQ(Status(), NotConnected + "\n(Double cliquer sur la LED de connexion pour retenter)");
+    EXPECT_EQ(window->windowTitle(), "VELDAR - Version 1.02 - Lecture sur le port COM7");
+    EXPECT_FALSE(window->ComPort1.Connected());
+    EXPECT_TRUE(window->State.Busy) << "still true from the start";
+}
+
+TEST_F(WindowTest, TheConnectionLedClosesAndReopens) {
+    window->ConnectPort(1);
+    std::vector<std::string> order;
+    window->clCts->OnChange = [&](TComLed*, TLedState s) {
+        order.push_back(s == TLedState::lsOn ? "cts on" : "cts off");
+    };
+    window->clCon->OnChange = [&](TComLed*, TLedState s) {
+        order.push_back(s == TLedState::lsOn ? "con on" : "con off");
+    };
+    window->clConDblClick();
+    EXPECT_FALSE(window->ComPort1.Connected());
+    EXPECT_EQ(Status(), NotConnected);
+    EXPECT_EQ(order, (std::vector<std::string>{"cts off", "con off"}));
+    window->clConDblClick();
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_EQ(window->clCon->State(), TLedState::lsOn);
+    window->clCts->OnChange = nullptr;
+    window->clCon->OnChange = nullptr;
+}
+
+TEST_F(WindowTest, TheInputBoxTakesNumbersAndRefusesTheRest) {
+    window->ConnectPort(1);
+    boxes->Inputs = {"abc", "", "$1F"};
+    window->mnuComClick();
+    window->mnuComClick();
+    EXPECT_EQ(boxes->Messages, (QStringList{"La saisie est invalide", "La saisie est invalide"}));
+    EXPECT_EQ(window->ComPort1.Port(), "COM1");
+    window->mnuComClick();
+    EXPECT_EQ(window->ComPort1.Port(), "COM31");
+    EXPECT_EQ(boxes->InputTitles.back(), "Changement de port (COM1)");
+    boxes->Inputs = {"0x1F"};
+    window->mnuComClick();
+    EXPECT_EQ(window->ComPort1.Port(), "COM31");
+    // Cancelled: "0", the current port closes and opens again.
+    line->ClearCalls();
+    window->mnuComClick();
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::Acquire), 1);
+}
+
+TEST_F(WindowTest, TheNameBoxLetsThroughOnlyItsCharacters) {
+    auto type = [&](const QString& text, int key = 0) {
+        QKeyEvent press(QEvent::KeyPress, key ? key : text.at(0).unicode(), Qt::NoModifier, text);
+        QCoreApplication::sendEvent(window->txtNomFic, &press);
+    };
+    window->txtNomFic->clear();
+    type(QString::fromUtf8("é"));
+    type(" ", Qt::Key_Space);
+    type("-", Qt::Key_Minus);
+    type("_", Qt::Key_Underscore);
+    EXPECT_EQ(window->txtNomFic->text(), "");
+    type("a", Qt::Key_A);
+    type("Z", Qt::Key_Z);
+    type("7", Qt::Key_7);
+    type(".", Qt::Key_Period);
+    const QString separator = QLocale().decimalPoint();
+    type(separator, Qt::Key_Comma);
+    EXPECT_EQ(window->txtNomFic->text(),
+              "aZ7." + (separator == "." || separator == "," ? separator : QString()));
+    type("\b", Qt::Key_Backspace);
+    EXPECT_EQ(window->txtNomFic->text().size(), 4);
+    window->txtNomFic->setText("abcdefghijklmno");
+    type("p", Qt::Key_P);
+    EXPECT_EQ(window->txtNomFic->text(), "abcdefghijklmno");
+
+    window->txtNomFic->setText("Recup");
+    type("\r", Qt::Key_Return);
+    EXPECT_EQ(window->State.FileName, "Recup");
+    EXPECT_EQ(window->txtNomFic->text(), "Recup");
+}
+
+TEST_F(WindowTest, TheTrayShowsTheWindowAndTheOptionsToggle) {
+    window->FormCreate();
+    window->show();
+    window->HideToTray();
+    EXPECT_TRUE(window->State.InTray);
+    EXPECT_FALSE(window->isVisible());
+    window->State.DestPath = "C:\\Relev\xE9s";
+    tray->Fire(TrayBackend::Activation::DoubleClick);
+    EXPECT_FALSE(window->State.InTray);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->pnlImg->toolTip(), QString::fromUtf8("C:\\Relevés"));
+    // Already shown: the hint is not refreshed.
+    window->State.DestPath = "other";
+    window->ShowFromTray();
+    EXPECT_EQ(window->pnlImg->toolTip(), QString::fromUtf8("C:\\Relevés"));
+
+    window->mnuNomFicAuto->trigger();
+    EXPECT_TRUE(window->AutoFileName());
+    window->mnuNomFicAuto->trigger();
+    EXPECT_FALSE(window->AutoFileName());
+    window->mnuEcraser->trigger();
+    window->mnuFichier->trigger();
+    EXPECT_TRUE(window->OverwriteFile());
+    EXPECT_TRUE(window->ViewFile());
+}
+
+TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
+    tray->available = false;
+    window->FormCreate();
+    window->show();
+    window->HideToTray();
+    EXPECT_TRUE(window->State.InTray);
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_EQ(window->windowType(), Qt::Window) << "an ordinary window with a taskbar entry";
+    // The user restores it from the taskbar.
+    window->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->State.InTray);
+}
+
+TEST_F(WindowTest, AnExceptionFromAHandlerGoesToTheErrorBox) {
+    window->OnQuit = [] { throw std::runtime_error("boom"); };
+    window->mnuQuitter->trigger();
+    ASSERT_EQ(boxes->Messages, QStringList{"boom"});
+    EXPECT_EQ(boxes->Icons.back(), QMessageBox::Critical);
+}
+
+// --- a whole dump through the window ---
+
+class WindowDump : public WindowTest {
+protected:
+    WindowDump() {
+        std::filesystem::create_directories(folder / "dest");
+        window->State.DestPath = (folder / "dest").string();
+        window->FormCreate();
+        window->show();
+        window->ConnectPort(1);
+        window->HideToTray();
+    }
+};
+
+TEST_F(WindowDump, ACtsRiseRunsADumpThatTheWindowShowsAndSaves) {
+    auto config = devsim::DeviceConfig{};
+    config.payloads = {"un", "deux", "trois"};
+    config.sendHeader = true;
+    config.headerName = "WIN";
+    auto& device = Device(config);
+    bool shownDuringDump = false;
+    OnTime = [&](std::int64_t now) {
+        device.Step(now);
+        shownDuringDump = shownDuringDump || !window->State.InTray;
+    };
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return device.Model().Stats().dumpsCompleted == 1 && !window->DumpRunning(); }));
+    EXPECT_TRUE(shownDuringDump);
+    EXPECT_TRUE(window->State.InTray) << "back in the tray after the dump";
+    std::ifstream file(folder / "dest" / "WIN.txt", std::ios::binary);
+    std::string saved((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(saved, "un\r\ndeux\r\ntrois\r\n");
+    EXPECT_TRUE(Status().startsWith("3 enregistrements\n"));
+    EXPECT_TRUE(
+        window->mmoMain->toPlainText().contains(QString::fromUtf8("Entête trouvé: WIN - 3")));
+    EXPECT_EQ(window->pbMain->value(), 3);
+}
+
+TEST_F(WindowDump, APortCommandDuringTheDumpRunsAfterIt) {
+    auto config = devsim::DeviceConfig{};
+    config.payloads = {"un", "deux"};
+    config.sendHeader = true;
+    auto& device = Device(config);
+    bool asked = false;
+    bool openWhenAsked = false;
+    OnTime = [&](std::int64_t now) {
+        device.Step(now);
+        if (!asked && window->State.CaptureText == "un\r\n") {
+            asked = true;
+            window->clConDblClick();
+            openWhenAsked = window->ComPort1.Connected();
+        }
+    };
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil([&] { return asked && !window->ComPort1.Connected(); }));
+    EXPECT_TRUE(openWhenAsked) << "not carried out inside the dump";
+    EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
+}
+
+TEST_F(WindowDump, AfterAPortFailureThePortCommandsStillWork) {
+    auto config = devsim::DeviceConfig{};
+    config.payloads = {"un", "deux", "trois"};
+    config.hangUpAfterRecords = 1;
+    auto& device = Device(config);
+    window->mnuNomFicAuto->trigger();
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil([&] { return device.Model().HungUp() && !window->DumpRunning(); }));
+    EXPECT_TRUE(window->State.Busy) << "no dump until the port is opened again";
+    line->SetUnplugged(VirtualLine::A, false);
+    window->clConDblClick();
+    EXPECT_FALSE(window->ComPort1.Connected());
+    window->clConDblClick();
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_FALSE(window->State.Busy);
+}
+
+} // namespace
+} // namespace veldar::test

@@ -1,0 +1,227 @@
+// Whole dumps over a real pseudo-terminal: the device simulator and the headless dump
+// program as separate processes, through the real serial code.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A child process with its output in a file.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const fs::path& output) : output_(output) {
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0 && !status_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // The exit status, or -1 when the process did not end in time (it is killed then).
+    int Wait(std::chrono::seconds limit = 60s) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!status_) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                status_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return *status_;
+    }
+
+    void Signal(int sig) { kill(pid_, sig); }
+    bool Started() const { return pid_ > 0; }
+    std::string Output() const {
+        std::ifstream in(output_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // Waits until the output holds the text (30 s at most).
+    bool WaitForOutput(const std::string& text) const {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (Output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    fs::path output_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    EndToEnd() {
+        root = fs::temp_directory_path() /
+               ("veldar-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(root / "dest");
+    }
+    ~EndToEnd() override { fs::remove_all(root); }
+
+    // The payloads in a file, one a line.
+    fs::path Records(int count) {
+        fs::path file = root / "records.txt";
+        std::ofstream out(file, std::ios::binary);
+        for (int i = 1; i <= count; ++i) {
+            std::string p =
+                "MESURE " + std::to_string(i) + ";" + std::to_string(i * 37 % 1000) + ";OK";
+            payloads.push_back(p);
+            out << p << "\n";
+        }
+        return file;
+    }
+
+    std::string Expected(std::size_t count) const {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i)
+            text += payloads[i] + "\r\n";
+        return text;
+    }
+
+    std::unique_ptr<Child> Device(std::vector<std::string> options) {
+        std::vector<std::string> args = {VELDAR_DEVSIM,  "--link-dir", root.string(), "--com", "1",
+                                         "--kick-every", "1",          "--timeout",   "60"};
+        args.insert(args.end(), options.begin(), options.end());
+        auto child = std::make_unique<Child>(args, root / "devsim.out");
+        // The link exists once the simulator's terminal is ready.
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!fs::is_symlink(root / "COM1") && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return child;
+    }
+
+    std::unique_ptr<Child> Dump(std::vector<std::string> options = {}) {
+        std::vector<std::string> args = {VELDAR_DUMP,
+                                         "--link-dir",
+                                         root.string(),
+                                         "--port",
+                                         "COM1",
+                                         "--dest",
+                                         (root / "dest").string(),
+                                         "--wait",
+                                         "30"};
+        args.insert(args.end(), options.begin(), options.end());
+        return std::make_unique<Child>(args, root / "dump.out");
+    }
+
+    static std::string ReadFile(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::vector<fs::path> DestFiles() const {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(root / "dest"))
+            files.push_back(e.path());
+        return files;
+    }
+
+    static inline int counter = 0;
+    fs::path root;
+    std::vector<std::string> payloads;
+};
+
+TEST_F(EndToEnd, TwoHundredRecordsWithAHeader) {
+    auto device = Device({"--records", Records(200).string(), "--header", "E2E"});
+    ASSERT_TRUE(fs::is_symlink(root / "COM1"));
+    auto dump = Dump();
+    EXPECT_EQ(dump->Wait(), 0) << dump->Output();
+    EXPECT_EQ(device->Wait(), 0) << device->Output();
+    EXPECT_EQ(ReadFile(root / "dest" / "E2E.txt"), Expected(200));
+    EXPECT_NE(dump->Output().find("(200 enregistrements)"), std::string::npos) << dump->Output();
+}
+
+TEST_F(EndToEnd, ChecksumFaultsAndSplitRecordsStillGiveEveryRecord) {
+    auto device = Device({"--records", Records(40).string(), "--header", "FAULTS", "--bad-checksum",
+                          "3,7", "--split", "5,9", "--split-gap", "60"});
+    auto dump = Dump();
+    EXPECT_EQ(dump->Wait(), 0) << dump->Output();
+    EXPECT_EQ(device->Wait(), 0) << device->Output();
+    EXPECT_EQ(ReadFile(root / "dest" / "FAULTS.txt"), Expected(40));
+    EXPECT_NE(dump->Output().find("Requete: NAK"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ASilentDeviceGivesNoAcknowledgement) {
+    auto device = Device({"--records", Records(5).string(), "--silent"});
+    auto dump = Dump({"--auto-name"});
+    EXPECT_EQ(dump->Wait(), 1) << dump->Output();
+    EXPECT_NE(dump->Output().find("ACK non arrivé"), std::string::npos) << dump->Output();
+    EXPECT_TRUE(DestFiles().empty());
+}
+
+TEST_F(EndToEnd, AHangUpMidDumpLeavesTheRescueCopy) {
+    auto device =
+        Device({"--records", Records(100).string(), "--header", "HUP", "--hang-up-after", "50"});
+    auto dump = Dump();
+    EXPECT_NE(dump->Wait(), 0) << dump->Output();
+    device->Wait();
+    auto files = DestFiles();
+    ASSERT_EQ(files.size(), 1u) << dump->Output();
+    EXPECT_NE(files[0].filename().string().find("_partiel"), std::string::npos);
+    // Every record accepted before the hang-up; the header is not a record.
+    std::string saved = ReadFile(files[0]);
+    EXPECT_EQ(saved, Expected(49)) << dump->Output();
+}
+
+TEST_F(EndToEnd, SigtermDuringTheRecordLoopSavesTheAcceptedRecords) {
+    auto device = Device({"--records", Records(3000).string(), "--header", "TERM"});
+    auto dump = Dump();
+    ASSERT_TRUE(dump->WaitForOutput("(5)MESURE 5;")) << dump->Output();
+    dump->Signal(SIGTERM);
+    EXPECT_EQ(dump->Wait(), 1) << dump->Output();
+    device->Signal(SIGTERM);
+    device->Wait();
+    auto files = DestFiles();
+    ASSERT_EQ(files.size(), 1u) << dump->Output();
+    EXPECT_NE(files[0].filename().string().find("_partiel"), std::string::npos);
+    std::string saved = ReadFile(files[0]);
+    ASSERT_FALSE(saved.empty());
+    std::size_t lines = static_cast<std::size_t>(std::count(saved.begin(), saved.end(), '\n'));
+    EXPECT_GE(lines, 5u);
+    EXPECT_LT(lines, 3000u);
+    EXPECT_EQ(saved, Expected(lines));
+}
+
+} // namespace

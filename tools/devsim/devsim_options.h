@@ -1,0 +1,42 @@
+// The command line of veldar-devsim.
+#pragma once
+
+#include "device_model.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veldar::devsim {
+
+struct DevsimOptions {
+    DeviceConfig device;
+    // Pseudo-terminal (with a COMn link in linkDir when set) or a real serial device.
+    std::string linkDir;
+    int com = 1;
+    std::string devicePath;
+    bool pacing = true;
+    bool kick = false;
+    std::int64_t kickDelayMs = 500;
+    std::optional<std::int64_t> kickEveryMs;
+    int dumps = 1;
+    // 0: no limit.
+    std::int64_t timeoutMs = 60000;
+    bool quiet = false;
+};
+
+enum class ParseOutcome { Run, Help, BadUsage };
+
+// Reads the arguments (without the program name), the records file included; on bad usage
+// error tells why.
+ParseOutcome ParseDevsimOptions(const std::vector<std::string>& args, DevsimOptions& options,
+                                std::string& error);
+
+// The --help text.
+extern const char DevsimUsage[];
+
+// Payload i (from 1) of a generated dump: "REC000001 ABCDEF..." cut or padded to length.
+ByteString GeneratedPayload(int i, std::size_t length);
+
+} // namespace veldar::devsim
