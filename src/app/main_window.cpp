@@ -152,6 +152,8 @@ void TfrmMain::BuildControls() {
     lblMsg->setWordWrap(true);
     lblMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblMsg->setFont(WindowFont(true));
+    // Three lines of status; a stand-in for Tahoma may need a little more room than it.
+    lblMsg->resize(177, std::max(41, 3 * lblMsg->fontMetrics().lineSpacing()));
     lblMsg->setStyleSheet(QStringLiteral("color: navy;"));
 
     pnlImg = new QFrame(this);
@@ -232,6 +234,7 @@ int TfrmMain::OuterHeight() const {
 }
 
 void TfrmMain::SetOuterHeight(int height) {
+    outerHeight_ = height;
     int frame = frameGeometry().height() - geometry().height();
     setFixedHeight(std::max(0, height - frame));
     LayoutLog();
@@ -289,7 +292,9 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 }
 
 void TfrmMain::ImgLogoDblClick() {
-    SetOuterHeight(OuterHeight() <= CollapsedHeight ? ExpandedHeight : CollapsedHeight);
+    // Judged on the height the program set: the frame around it may change later, when the
+    // window becomes an ordinary one (no notification area) and back.
+    SetOuterHeight(outerHeight_ <= CollapsedHeight ? ExpandedHeight : CollapsedHeight);
 }
 
 // --- port control ---

@@ -187,6 +187,7 @@ private:
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
     bool snapping_ = false;
+    int outerHeight_ = 0;
     // Without a notification area the window hides by minimising, with a taskbar entry.
     bool minimisedInsteadOfTray_ = false;
 };

@@ -19,11 +19,12 @@ namespace veldar {
 
 namespace {
 
-// The program's texts end lines with CR LF; a reply keeps its lone CR before an error text,
-// which the log shows as a line break too.
+// The program's texts end lines with CR LF; a reply keeps its lone CR, which the log shows
+// as a line break when an error text follows it and as nothing at the end.
 QString ToDisplay(const ByteString& text) {
     QString shown = QString::fromStdString(Cp1252ToUtf8(text));
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (shown.endsWith(QChar('\r'))) shown.chop(1);
     shown.replace(QChar('\r'), QChar('\n'));
     return shown;
 }
