@@ -2,6 +2,7 @@
 
 #include "select_dir.h"
 
+#include <QApplication>
 #include <QInputDialog>
 #include <QPushButton>
 
@@ -33,6 +34,12 @@ bool QtDialogs::Ask(const QString& title, const QString& question) {
 
 bool QtDialogs::SelectDirectory(QString& directory) {
     return ExecuteSelectDirDlg(directory, dfEditPath | dfCreatePath | dfConfirmCreate, 0, parent_);
+}
+
+void QtDialogs::CancelAll() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+            dialog->reject();
 }
 
 } // namespace veldar

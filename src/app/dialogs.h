@@ -23,6 +23,8 @@ public:
     virtual bool Ask(const QString& title, const QString& question) = 0;
     // The destination folder chooser; true with the chosen folder in directory.
     virtual bool SelectDirectory(QString& directory) = 0;
+    // Closes every open box as if cancelled (the program is quitting).
+    virtual void CancelAll() = 0;
 };
 
 class QtDialogs : public Dialogs {
@@ -32,6 +34,7 @@ public:
     QString Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     bool Ask(const QString& title, const QString& question) override;
     bool SelectDirectory(QString& directory) override;
+    void CancelAll() override;
 
 private:
     QWidget* parent_;

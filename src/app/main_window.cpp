@@ -66,7 +66,7 @@ TfrmMain::TfrmMain(Environment environment)
       files_(environment.Files ? std::move(environment.Files) : std::make_unique<CaptureFiles>()),
       sleepFor_(std::move(environment.SleepFor)), clock_(std::move(environment.Clock)),
       exeFolder_(WithDelimiter(ToBytes(environment.ExecutableFolder))),
-      engine_(State, ComPort1, *this, *files_) {
+      engine_(State, ComPort1, *this, *files_), readSettings_(std::move(environment.ReadSettings)) {
     setWindowTitle(QStringLiteral("VELDAR"));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     QPalette palette = this->palette();
@@ -221,10 +221,7 @@ void TfrmMain::BuildMenu() {
     mnuEnregistrer->setToolTip(QStringLiteral("Chemin de destination"));
     N1 = pmMain->addSeparator();
     mnuMonter = item(QStringLiteral("Montrer"), &TfrmMain::mnuMonterClick);
-    mnuQuitter = pmMain->addAction(QStringLiteral("Quitter"));
-    connect(mnuQuitter, &QAction::triggered, this, [this] {
-        if (OnQuit) Guarded(OnQuit);
-    });
+    mnuQuitter = item(QStringLiteral("Quitter"), &TfrmMain::mnuQuitterClick);
 }
 
 // --- placement and size ---
@@ -251,11 +248,6 @@ void TfrmMain::PlaceBottomRight() {
     const QRect work = screen->availableGeometry();
     // Sizes of the work area, as the window was always placed, not its right and bottom.
     move(work.width() - frameGeometry().width(), work.height() - OuterHeight());
-}
-
-void TfrmMain::FormCreate() {
-    SetOuterHeight(CollapsedHeight);
-    PlaceBottomRight();
 }
 
 void TfrmMain::moveEvent(QMoveEvent* event) {
@@ -330,7 +322,8 @@ void TfrmMain::ConnectPort(int number) {
         State.Busy = busyBefore;
         throw;
     }
-    State.Busy = false;
+    // Once quitting, nothing may start a dump any more.
+    State.Busy = State.Quitting;
 }
 
 void TfrmMain::DisconnectPort() {
@@ -436,12 +429,6 @@ void TfrmMain::changeEvent(QEvent* event) {
 void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
     // The tray menu, where there is no tray to offer it.
     if (minimisedInsteadOfTray_ && tiMain->PopupMenu()) pmMain->popup(event->globalPos());
-}
-
-void TfrmMain::closeEvent(QCloseEvent* event) {
-    // The close button only hides the window.
-    event->ignore();
-    HideToTray();
 }
 
 // --- file-name panel ---

@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLineEdit;
@@ -54,7 +55,15 @@ public:
         std::unique_ptr<CaptureFiles> Files; // real files when empty
         std::function<void(int)> SleepFor;   // a real sleep when empty
         std::function<LocalTime()> Clock;    // the local clock when empty
+        // Reads the settings file: its bytes, none when there is no file; throws when it
+        // cannot be read. The file's own reader when empty.
+        std::function<std::optional<ByteString>(const std::filesystem::path&)> ReadSettings;
     };
+
+    enum TCloseAction { caNone, caHide, caFree, caMinimize };
+    // Where a quit comes from: the menu may ask the user; the end of the session and a
+    // signal have nobody to answer a box.
+    enum class QuitFrom { Menu, Session, Signal };
 
     explicit TfrmMain(Environment environment);
     ~TfrmMain() override;
@@ -90,6 +99,10 @@ public:
 
     // --- operations ---
     void FormCreate();
+    void FormActivate();
+    void FormClose(TCloseAction& Action);
+    int LoadSettings();
+    void SaveSettings();
     void ConnectPort(int number);
     void DisconnectPort();
     void HideToTray() override;
@@ -116,8 +129,16 @@ public:
     // Key is a Windows-1252 byte; set to 0 to discard it.
     void txtNomFicKeyPress(char& key);
 
-    // "Quitter" belongs to quitting; until that exists it ends the event loop.
-    std::function<void()> OnQuit;
+    void mnuQuitterClick();
+    // The desktop asks whether the session may end: yes, and whatever must persist (the
+    // settings, the records of a running dump) is written before this returns.
+    void WMQueryEndSession();
+    // Quits as "Quitter" does: a running dump stops and saves first, open boxes close, the
+    // port closes, the settings are written, the event loop ends.
+    void RequestQuit(QuitFrom from);
+    // Ends the event loop; QCoreApplication::exit(0) when empty.
+    std::function<void()> OnTerminate;
+    bool Terminated() const { return terminated_; }
 
     // True while a dump runs (Busy is also true before the first connection).
     bool DumpRunning() const { return engine_.Running(); }
@@ -166,6 +187,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildControls();
@@ -178,6 +200,9 @@ private:
     // A port command asked for while a dump runs waits for its end.
     void PortCommand(std::function<void()> command);
     void DumpFinished();
+    // The end of a quit, once nothing up the stack holds the port.
+    void FinishQuit();
+    void FinishQuitLater();
 
     std::unique_ptr<Dialogs> boxes_;
     std::unique_ptr<CaptureFiles> files_;
@@ -187,6 +212,12 @@ private:
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
     bool snapping_ = false;
+    std::function<std::optional<ByteString>(const std::filesystem::path&)> readSettings_;
+    QuitFrom quitFrom_ = QuitFrom::Menu;
+    bool activatedOnce_ = false;
+    bool settingsSaved_ = false;
+    bool terminated_ = false;
+    int connecting_ = 0;
     int outerHeight_ = 0;
     // Without a notification area the window hides by minimising, with a taskbar entry.
     bool minimisedInsteadOfTray_ = false;

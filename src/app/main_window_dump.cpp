@@ -56,6 +56,12 @@ void TfrmMain::clCtsDblClick() {
 }
 
 void TfrmMain::DumpFinished() {
+    if (State.Quitting) {
+        // The quit waited for the dump; nothing else runs now.
+        deferredCommand_ = nullptr;
+        FinishQuitLater();
+        return;
+    }
     // A port command asked for during the dump runs once everything up the stack has
     // returned, the port's hand-over included.
     if (auto command = std::exchange(deferredCommand_, nullptr))

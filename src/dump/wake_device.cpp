@@ -23,6 +23,9 @@ void DumpEngine::WakeDevice() {
                                                         br19200};
     bool found = false;
     for (TBaudRate speed : Speeds) {
+        // A quit does not wait for a device that may never answer.
+        if (host_.StopRequested())
+            return;
         if (ProbeBaudRate(speed)) {
             found = true;
             break;
@@ -37,6 +40,8 @@ void DumpEngine::WakeDevice() {
     port_.FlowControl().SetControlRTS(rtsEnable);
     port_.FlowControl().SetControlRTS(rtsDisable);
     for (char byte : {'\x07', '\x36', '\x51'}) {
+        if (host_.StopRequested())
+            return;
         port_.SendText(ByteString(1, byte));
         host_.Sleep(100);
         host_.ProcessMessages();

@@ -202,6 +202,8 @@ public:
     void Release() override {
         std::lock_guard lock(mutex_);
         if (fd_ < 0) return;
+        // The exclusive mark outlives this descriptor while anyone else holds the terminal.
+        ioctl(fd_, TIOCNXCL);
         close(fd_);
         fd_ = -1;
         queue_.clear();

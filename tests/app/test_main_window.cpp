@@ -20,6 +20,8 @@ const QString NotConnected = QString::fromUtf8("Non-conneté au port COM.");
 const QString PutInDump = QString::fromUtf8("Mettre l'appareil en dévidage.");
 
 TEST_F(WindowTest, PlacedBottomRightAtOuterHeight106) {
+    EXPECT_EQ(window->windowTitle(), "VELDAR");
+    EXPECT_EQ(window->lblMsg->text(), "Mettre l'appareil en vidage.");
     window->FormCreate();
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(window->OuterHeight(), 106);
@@ -27,8 +29,6 @@ TEST_F(WindowTest, PlacedBottomRightAtOuterHeight106) {
     EXPECT_EQ(window->frameGeometry().left(), work.width() - window->frameGeometry().width());
     EXPECT_EQ(window->width(), 360);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(window->windowTitle(), "VELDAR");
-    EXPECT_EQ(window->lblMsg->text(), "Mettre l'appareil en vidage.");
     EXPECT_EQ(window->txtNomFic->text(), "Recup");
     EXPECT_EQ(window->txtNomFic->maxLength(), 15);
     EXPECT_TRUE(window->PnlNomFic->isHidden());
@@ -212,10 +212,13 @@ TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
 }
 
 TEST_F(WindowTest, AnExceptionFromAHandlerGoesToTheErrorBox) {
-    window->OnQuit = [] { throw std::runtime_error("boom"); };
-    window->mnuQuitter->trigger();
-    ASSERT_EQ(boxes->Messages, QStringList{"boom"});
+    // The wake-up's first write fails: the port's error escapes the menu command.
+    line->FailCall(VirtualLine::A, DeviceCall::StartWrite, 1167, 1);
+    boxes->Inputs = {"4"};
+    window->mnuCom->trigger();
+    ASSERT_EQ(boxes->Messages, QStringList{"WriteFile function failed (win error code: 1167)"});
     EXPECT_EQ(boxes->Icons.back(), QMessageBox::Critical);
+    EXPECT_TRUE(window->State.Busy) << "no dump after a failed wake-up";
 }
 
 // --- a whole dump through the window ---

@@ -5,6 +5,7 @@
 #include "com_led.h"
 #include "fake_tray_backend.h"
 #include "main_window.h"
+#include "settings_file.h"
 #include "sync_queue.h"
 #include "tray_icon.h"
 #include "virtual_driver.h"
@@ -18,6 +19,11 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <unistd.h>
+
+// Readable texts in the tests' failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace veldar::test {
 
@@ -42,6 +48,8 @@ public:
         return typed;
     }
     bool Ask(const QString&, const QString&) override { return true; }
+    int Cancellations = 0;
+    void CancelAll() override { ++Cancellations; }
     std::optional<QString> ChosenFolder; // none: the user cancels
     bool SelectDirectory(QString& directory) override {
         if (!ChosenFolder) return false;
@@ -70,7 +78,14 @@ protected:
             if (OnTime) OnTime(nowMs);
         };
         environment.Clock = [this] { return LocalTime::FromMillisecondsSinceEpoch(nowMs); };
+        environment.ReadSettings =
+            [this](const std::filesystem::path& path) -> std::optional<ByteString> {
+            if (SettingsUnreadable)
+                throw std::runtime_error("Impossible de lire le fichier de param\xE8tres");
+            return ReadSettingsFile(path);
+        };
         window = std::make_unique<TfrmMain>(std::move(environment));
+        window->OnTerminate = [this] { ++Terminations; };
     }
 
     ~WindowTest() override {
@@ -113,6 +128,8 @@ protected:
     std::int64_t nowMs = LocalTime{2026, 12, 7, 10, 0, 0, 0}.MillisecondsSinceEpoch();
     std::function<void(std::int64_t)> OnTime;
     std::unique_ptr<devsim::VirtualDeviceDriver> driver;
+    bool SettingsUnreadable = false;
+    int Terminations = 0;
     std::unique_ptr<TfrmMain> window;
 };
 

@@ -368,6 +368,20 @@ TEST_F(DevsimProgram, RunsUntilTheDumpsAsked) {
     EXPECT_NE(devsim->Output().find("dumps completed 2\n"), std::string::npos);
 }
 
+TEST_F(DevsimProgram, APortClosedAndOpenedAgainStartsAfresh) {
+    ASSERT_TRUE(Start({"--generate", "1"}));
+    Open(br115200).Send("\x0F");
+    ASSERT_TRUE(devsim->WaitForOutput("tx: \\x0F"));
+    // The echo is left unread: gone at the next opening, as on a serial port; the device is
+    // still there.
+    side.reset();
+    ASSERT_TRUE(devsim->WaitForOutput("closed: the terminal side"));
+    ProgramSide& program = Open(br115200);
+    DumpResult dump;
+    ASSERT_NO_FATAL_FAILURE(RunDump(program, false, dump));
+    EXPECT_EQ(devsim->WaitForExit(), 0);
+}
+
 TEST_F(DevsimProgram, RecordsFromAFileWithAFaultyChecksumOnce) {
     {
         std::ofstream records(folder / "records.txt", std::ios::binary);

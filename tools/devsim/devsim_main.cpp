@@ -195,7 +195,10 @@ private:
             if (errno == EINTR) return true;
             return Failed("poll");
         }
-        if (count == 2 && (fds[1].revents & POLLIN)) line_.OnClosed();
+        if (count == 2 && (fds[1].revents & POLLIN)) {
+            line_.OnClosed();
+            Log(NowUs(), "closed", "the terminal side, unread input dropped");
+        }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return true;
 
         ByteString received;
@@ -218,7 +221,8 @@ private:
         std::int64_t now = NowUs();
         std::uint32_t speed = line_.ProgramSpeed();
         Log(now, "rx @" + std::to_string(speed), received);
-        // The program's RTS is not visible on a pseudo-terminal: taken as low.
+        // The program's RTS cannot be seen from here (on a pseudo-terminal not at all): taken
+        // as low.
         model_.Receive(received, speed, false, now / 1000);
         lastTrafficUs_ = now;
         line_.FollowDeviceSpeed(model_.CurrentBaud());

@@ -70,12 +70,16 @@ std::unique_ptr<SimLine> SimLine::CreatePty(const std::string& linkPath) {
     if (!name) Fail("ptsname");
     line->path_ = name;
     // The program opens its port exclusively. That mark stays on the terminal while anyone
-    // holds it (we do), so the program could not open it again (unless root): it is lifted
-    // whenever someone closes the terminal side.
+    // holds it (we do), so the program could not open it again (unless root), and what it
+    // left unread would greet its next opening: both are undone whenever someone closes the
+    // terminal side.
     line->watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (line->watch_ < 0) Fail("inotify");
-    if (inotify_add_watch(line->watch_, line->path_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
-        Fail("inotify " + line->path_);
+    if (line->watch_ >= 0 && inotify_add_watch(line->watch_, line->path_.c_str(),
+                                               IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        // Not fatal: without it only a reopening by the program (not as root) fails.
+        close(line->watch_);
+        line->watch_ = -1;
+    }
     if (!linkPath.empty()) {
         PlaceLink(linkPath, line->path_);
         line->link_ = linkPath;
@@ -111,6 +115,7 @@ void SimLine::OnClosed() {
     char events[4096];
     while (read(watch_, events, sizeof events) > 0) {
     }
+    tcflush(slave_, TCIFLUSH);
     ioctl(slave_, TIOCNXCL);
 }
 

@@ -29,7 +29,8 @@ public:
     bool IsPty() const { return slave_ >= 0; }
 
     // Readable when someone closed the terminal side of the pseudo-terminal; -1 when not
-    // watched. OnClosed then lets the program open it again.
+    // watched. OnClosed then does what the last close of a terminal would, had we not held
+    // it: unread input is dropped and the program may open it again.
     int CloseWatchFd() const { return watch_; }
     void OnClosed();
 

@@ -1,0 +1,133 @@
+// Start-up and quitting of the main window: the settings file, the first activation, the
+// close button, "Quitter", the end of the session and the quit signals.
+#include "main_window.h"
+
+#include "settings_file.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+#include <iostream>
+
+namespace veldar {
+
+namespace {
+const char* const SettingsNotWritten = "Impossible d'écrire dans le fichier de paramètres";
+}
+
+void TfrmMain::FormCreate() {
+    SetOuterHeight(106);
+    PlaceBottomRight();
+    ConnectPort(LoadSettings());
+}
+
+int TfrmMain::LoadSettings() {
+    const auto path = NativePath(exeFolder_ + State.IniName);
+    std::optional<ByteString> bytes = readSettings_ ? readSettings_(path) : ReadSettingsFile(path);
+    if (!bytes) return 1;
+    Settings current;
+    current.DestPath = State.DestPath;
+    current.ViewFile = mnuFichier->isChecked();
+    current.AutoFileName = mnuNomFicAuto->isChecked();
+    current.Overwrite = mnuEcraser->isChecked();
+    Settings read = ParseSettings(*bytes, current);
+    State.DestPath = read.DestPath;
+    mnuFichier->setChecked(read.ViewFile);
+    mnuNomFicAuto->setChecked(read.AutoFileName);
+    mnuEcraser->setChecked(read.Overwrite);
+    return read.Port;
+}
+
+void TfrmMain::SaveSettings() {
+    const ByteString content =
+        FormatSettings(ComPort1.Port(), State.DestPath, mnuFichier->isChecked(),
+                       mnuNomFicAuto->isChecked(), mnuEcraser->isChecked());
+    if (WriteSettingsFile(NativePath(exeFolder_ + State.IniName), content) ==
+        SettingsWrite::Written) {
+        settingsSaved_ = true;
+        return;
+    }
+    // Nobody can answer a box when the session ends or a signal stops the program.
+    if (quitFrom_ == QuitFrom::Menu)
+        boxes_->Message(QString::fromUtf8(SettingsNotWritten));
+    else
+        std::cerr << "VELDAR: " << SettingsNotWritten << std::endl;
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Some desktops never activate a window shown at log-on: the first showing hides it too.
+    if (!activatedOnce_) QTimer::singleShot(0, this, [this] { FormActivate(); });
+}
+
+void TfrmMain::FormActivate() {
+    if (activatedOnce_) return;
+    activatedOnce_ = true;
+    HideToTray();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    TCloseAction action = caHide;
+    FormClose(action);
+    if (action == caNone)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void TfrmMain::FormClose(TCloseAction& Action) {
+    if (!State.Quitting) {
+        // The close button only hides the window.
+        Action = caNone;
+        HideToTray();
+        return;
+    }
+    QCoreApplication::processEvents();
+    try {
+        DisconnectPort();
+    } catch (const std::exception& e) {
+        // A port that refuses to close is released with the window; the quit goes on.
+        std::cerr << "VELDAR: " << e.what() << std::endl;
+    }
+    if (!settingsSaved_) SaveSettings();
+}
+
+void TfrmMain::mnuQuitterClick() {
+    RequestQuit(QuitFrom::Menu);
+}
+
+void TfrmMain::WMQueryEndSession() {
+    // The session may end as soon as this returns: save what must not be lost now.
+    quitFrom_ = QuitFrom::Session;
+    State.Quitting = true;
+    engine_.SaveNow();
+    SaveSettings();
+    RequestQuit(QuitFrom::Session);
+}
+
+void TfrmMain::RequestQuit(QuitFrom from) {
+    if (!State.Quitting || !terminated_) quitFrom_ = from;
+    // From now on no dump starts, and a running one stops at its next poll and saves.
+    State.Quitting = true;
+    State.Busy = true;
+    boxes_->CancelAll();
+    FinishQuitLater();
+}
+
+void TfrmMain::FinishQuitLater() {
+    QMetaObject::invokeMethod(
+        this, [this] { FinishQuit(); }, Qt::QueuedConnection);
+}
+
+void TfrmMain::FinishQuit() {
+    // A dump or a connection up the stack holds the port; their end comes back here.
+    if (terminated_ || engine_.Running() || connecting_ > 0) return;
+    terminated_ = true;
+    close();
+    if (OnTerminate)
+        OnTerminate();
+    else
+        QCoreApplication::exit(0);
+}
+
+} // namespace veldar

@@ -1,0 +1,24 @@
+// SIGTERM, SIGHUP and SIGINT end the program as "Quitter" does. The handler only writes a
+// byte to a socket; the event loop hears it through a notifier and quits there.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace veldar {
+
+class QuitSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit QuitSignals(QObject* parent = nullptr);
+    ~QuitSignals() override;
+
+signals:
+    void QuitRequested();
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+} // namespace veldar
