@@ -28,30 +28,47 @@ build() {
     cmake --build --preset default "$@"
 }
 
-# A dump of a few hundred records from the bundled device simulator, over a
-# pseudo-terminal, through the real serial code and the dump engine.
+# VELDAR itself, copied into a fresh folder beside a COM1 link to the bundled device
+# simulator: the simulator triggers a dump of a few hundred records with a header, VELDAR
+# saves it, then quits on SIGTERM and writes its settings file. Only the device is simulated.
 demo() {
-    build --target veldar-devsim veldar-dump
+    build --target veldar veldar-devsim
     work=$(mktemp -d)
-    trap 'kill "${sim:-}" 2>/dev/null || true; rm -rf "${work:-}"' EXIT
-    ./build/veldar-devsim --generate 300 --length 24 --header DEMO --link-dir "$work" --com 1 \
-        --kick-every 1 --timeout 60 --quiet >"$work/devsim.log" 2>&1 &
+    trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; rm -rf "${work:-}"' EXIT
+    cp build/veldar "$work/"
+    for i in $(seq 1 300); do echo "MESURE $i;$((i * 37 % 1000)),$((i % 10));OK"; done >"$work/records.txt"
+    ./build/veldar-devsim --records "$work/records.txt" --header DEMO --link-dir "$work" --com 1 \
+        --kick-every 2 --timeout 120 --quiet >"$work/devsim.log" 2>&1 &
     sim=$!
     for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
-    mkdir -p "$work/captures"
-    ./build/veldar-dump --link-dir "$work" --port COM1 --dest "$work/captures" --quiet --wait 30
+    # Without a desktop the window is drawn off screen.
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+    "$work/veldar" >"$work/veldar.log" 2>&1 &
+    app=$!
+    local capture="$work/DEMO.txt" expected
+    expected=$(sed 's/$/\r/' "$work/records.txt")
+    for _ in $(seq 900); do
+        [ -f "$capture" ] && [ "$(cat "$capture")" = "$expected" ] && break
+        sleep 0.1
+    done
+    kill -TERM "$app"
+    local status=0
+    wait "$app" || status=$?
+    app=
     wait "$sim" || true
-    local capture="$work/captures/DEMO.txt"
-    if [ -f "$capture" ]; then
-        mkdir -p captures
-        cp "$capture" captures/DEMO.txt
-        echo "Capture file: $(pwd)/captures/DEMO.txt, $(wc -l <captures/DEMO.txt) records"
-        echo "Device simulator: $(tail -n 1 "$work/devsim.log")"
-    else
-        echo "No capture was saved; the simulator said:" >&2
-        cat "$work/devsim.log" >&2
+    sim=
+    if [ ! -f "$capture" ] || [ "$(cat "$capture")" != "$expected" ]; then
+        echo "The capture does not hold the simulator's records. VELDAR said:" >&2
+        cat "$work/veldar.log" "$work/devsim.log" >&2
         return 1
     fi
+    mkdir -p captures
+    cp "$capture" captures/DEMO.txt
+    cp "$work/VELDAR.ini" captures/VELDAR.ini
+    echo "Capture file: $(pwd)/captures/DEMO.txt, $(wc -l <captures/DEMO.txt) records, as the device sent them"
+    echo "VELDAR ended with status $status and wrote VELDAR.ini:"
+    tr -d '\r' <captures/VELDAR.ini | sed 's/^/    /'
+    [ "$status" -eq 0 ]
 }
 
 case "${1:-}" in

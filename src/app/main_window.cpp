@@ -293,6 +293,14 @@ void TfrmMain::ImgLogoDblClick() {
 
 void TfrmMain::ConnectPort(int number) {
     if (number < 0 || number > 255) return;
+    // A quit asked for meanwhile waits until the port is settled.
+    ++connecting_;
+    struct Connecting {
+        TfrmMain& window;
+        ~Connecting() {
+            if (--window.connecting_ == 0 && window.State.Quitting) window.FinishQuitLater();
+        }
+    } connecting{*this};
     // No dump may start while the port opens and the device is woken: the opening's CTS
     // report and the probe's echo would start one.
     const bool busyBefore = State.Busy;
@@ -313,13 +321,13 @@ void TfrmMain::ConnectPort(int number) {
                   "\r\n(Double cliquer sur la LED de connexion pour retenter)");
     }
     if (!ComPort1.Connected()) {
-        State.Busy = busyBefore;
+        State.Busy = busyBefore || State.Quitting;
         return;
     }
     try {
         WakeDevice();
     } catch (...) {
-        State.Busy = busyBefore;
+        State.Busy = busyBefore || State.Quitting;
         throw;
     }
     // Once quitting, nothing may start a dump any more.

@@ -174,3 +174,20 @@ TEST_F(QuitDuringDump, AQuitDuringTheNameWaitEndsTheWait) {
 
 } // namespace
 } // namespace veldar::test
+
+namespace veldar::test {
+namespace {
+
+TEST_F(WindowTest, AQuitDuringTheStartUpWakeUpIsCarriedOutOnceTheLoopRuns) {
+    OnTime = [&](std::int64_t) {
+        if (!window->State.Quitting) window->RequestQuit(TfrmMain::QuitFrom::Signal);
+    };
+    window->FormCreate();
+    EXPECT_TRUE(window->State.Quitting);
+    EXPECT_LE(line->TakeInput(VirtualLine::B).size(), 1u) << "the wake-up stops at once";
+    ASSERT_TRUE(PumpUntil([&] { return Terminations == 1; }));
+    EXPECT_TRUE(std::filesystem::exists(folder / "VELDAR.ini"));
+}
+
+} // namespace
+} // namespace veldar::test

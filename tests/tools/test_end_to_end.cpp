@@ -1,95 +1,14 @@
 // Whole dumps over a real pseudo-terminal: the device simulator and the headless dump
 // program as separate processes, through the real serial code.
+#include "child_process.h"
+
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <spawn.h>
-#include <sstream>
-#include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using veldar::test::Child;
 using namespace std::chrono_literals;
-
-// A child process with its output in a file.
-class Child {
-public:
-    Child(const std::vector<std::string>& args, const fs::path& output) : output_(output) {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (pid_ > 0 && !status_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // The exit status, or -1 when the process did not end in time (it is killed then).
-    int Wait(std::chrono::seconds limit = 60s) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!status_) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                status_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return *status_;
-    }
-
-    void Signal(int sig) { kill(pid_, sig); }
-    bool Started() const { return pid_ > 0; }
-    std::string Output() const {
-        std::ifstream in(output_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    // Waits until the output holds the text (30 s at most).
-    bool WaitForOutput(const std::string& text) const {
-        auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (Output().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-    fs::path output_;
-};
 
 class EndToEnd : public ::testing::Test {
 protected:

@@ -1,0 +1,138 @@
+// VELDAR itself as a child process, beside a COM1 link to the device simulator, stopped by
+// SIGTERM at the awkward moments: it must end with status 0 within the bound, with the
+// settings written and the records of an interrupted dump saved.
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+namespace fs = std::filesystem;
+using veldar::test::Child;
+using namespace std::chrono_literals;
+
+class ProgramQuit : public ::testing::Test {
+protected:
+    ProgramQuit() {
+        root = fs::temp_directory_path() /
+               ("veldar-quit-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(root);
+        // The program looks for its settings and COMn links beside itself.
+        fs::copy_file(VELDAR_PROGRAM, root / "veldar");
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    ~ProgramQuit() override { fs::remove_all(root); }
+
+    fs::path Records(int count) {
+        fs::path file = root / "records.txt";
+        std::ofstream out(file);
+        for (int i = 1; i <= count; ++i) {
+            payloads.push_back("MESURE " + std::to_string(i));
+            out << payloads.back() << "\n";
+        }
+        return file;
+    }
+
+    std::unique_ptr<Child> Device(std::vector<std::string> options) {
+        std::vector<std::string> args = {VELDAR_DEVSIM, "--link-dir", root.string(), "--com",
+                                         "1",           "--timeout",  "60"};
+        args.insert(args.end(), options.begin(), options.end());
+        auto child = std::make_unique<Child>(args, root / "devsim.out");
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!fs::is_symlink(root / "COM1") && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return child;
+    }
+
+    std::unique_ptr<Child> Program() {
+        return std::make_unique<Child>(std::vector<std::string>{(root / "veldar").string()},
+                                       root / "veldar.out");
+    }
+
+    // Stops the program and checks it ends well within the bound.
+    void Terminate(Child& program) {
+        auto start = std::chrono::steady_clock::now();
+        program.Signal(SIGTERM);
+        EXPECT_EQ(program.Wait(10s), 0) << program.Output();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_TRUE(fs::exists(root / "VELDAR.ini"));
+    }
+
+    std::vector<fs::path> Captures() const {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(root))
+            if (e.path().extension() == ".txt" && e.path().filename() != "records.txt")
+                files.push_back(e.path());
+        return files;
+    }
+
+    static std::string ReadAll(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static int Count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+
+    static inline int counter = 0;
+    fs::path root;
+    std::vector<std::string> payloads;
+};
+
+TEST_F(ProgramQuit, DuringTheStartUpWakeUpNothingIsCaptured) {
+    auto device = Device({"--silent"});
+    auto program = Program();
+    ASSERT_TRUE(device->WaitForOutput("rx @9600"));
+    Terminate(*program);
+    EXPECT_TRUE(Captures().empty());
+    EXPECT_NE(ReadAll(root / "VELDAR.ini").find("[PORT_COMM]\r\nCOM1\r\n"), std::string::npos);
+}
+
+TEST_F(ProgramQuit, DuringTheRecordLoopTheAcceptedRecordsAreSaved) {
+    auto device =
+        Device({"--records", Records(2000).string(), "--header", "LONG", "--kick-every", "1"});
+    auto program = Program();
+    // Ten records acknowledged: the dump is well under way.
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (Count(device->Output(), "ACK\\r") < 12 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    Terminate(*program);
+    auto files = Captures();
+    ASSERT_EQ(files.size(), 1u) << program->Output();
+    EXPECT_NE(files[0].filename().string().find("_partiel"), std::string::npos);
+    std::string saved = ReadAll(files[0]);
+    auto lines = static_cast<std::size_t>(std::count(saved.begin(), saved.end(), '\n'));
+    ASSERT_GE(lines, 10u);
+    std::string expected;
+    for (std::size_t i = 0; i < lines; ++i)
+        expected += payloads[i] + "\r\n";
+    EXPECT_EQ(saved, expected);
+}
+
+TEST_F(ProgramQuit, DuringTheNameWaitTheCaptureIsSaved) {
+    // No header and no automatic name: the program waits for a typed name.
+    auto device = Device({"--records", Records(5).string(), "--kick-every", "1"});
+    auto program = Program();
+    ASSERT_TRUE(device->WaitForOutput("completed 1"));
+    Terminate(*program);
+    auto files = Captures();
+    ASSERT_EQ(files.size(), 1u) << program->Output();
+    EXPECT_EQ(ReadAll(files[0]), "MESURE 1\r\nMESURE 2\r\nMESURE 3\r\nMESURE 4\r\nMESURE 5\r\n");
+}
+
+TEST_F(ProgramQuit, WhileTheStartUpMessageBoxIsOpen) {
+    // COM1 leads nowhere: the start-up says so in a box, which the quit closes.
+    fs::create_symlink(root / "nothing", root / "COM1");
+    auto program = Program();
+    std::this_thread::sleep_for(1500ms);
+    Terminate(*program);
+}
+
+} // namespace
