@@ -303,3 +303,31 @@ TEST_F(WindowDump, AfterAPortFailureThePortCommandsStillWork) {
 
 } // namespace
 } // namespace veldar::test
+
+namespace veldar::test {
+namespace {
+
+TEST_F(WindowDump, EnregistrerSousChangesWhereTheNextCaptureGoes) {
+    std::filesystem::create_directories(folder / "chosen");
+    boxes->ChosenFolder = QString::fromStdString((folder / "chosen").string());
+    window->mnuEnregistrer->trigger();
+    EXPECT_EQ(window->State.DestPath, (folder / "chosen").string());
+    // Cancelled: unchanged.
+    boxes->ChosenFolder.reset();
+    window->mnuEnregistrer->trigger();
+    EXPECT_EQ(window->State.DestPath, (folder / "chosen").string());
+
+    devsim::DeviceConfig config;
+    config.payloads = {"ici"};
+    config.sendHeader = true;
+    config.headerName = "LA";
+    auto& device = Device(config);
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return device.Model().Stats().dumpsCompleted == 1 && !window->DumpRunning(); }));
+    EXPECT_TRUE(std::filesystem::exists(folder / "chosen" / "LA.txt"));
+}
+
+} // namespace
+} // namespace veldar::test
