@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# VELDAR at rest: the real program, in the tray with its port open on a pseudo-terminal
+# (the device simulator, silent), for a while. Prints the processor time it used, the
+# wake-ups per second of its threads (context switches) and its peak resident size.
+# Usage: bench/program_idle.sh [seconds] [build folder]   (defaults: 60, build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+build=${2:-build}
+cmake --build "$build" --target veldar veldar-devsim >/dev/null
+work=$(mktemp -d)
+trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+cp "$build/veldar" "$work/"
+"$build/veldar-devsim" --silent --link-dir "$work" --com 1 --timeout 0 --quiet >/dev/null 2>&1 &
+sim=$!
+for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+(cd "$work" && exec ./veldar >/dev/null 2>&1) &
+app=$!
+sleep 3 # start-up: the port opens and the (silent) device is probed
+
+ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
+switches() {
+    cat /proc/"$app"/task/*/status | awk '/ctxt_switches/ {s += $2} END {print s}'
+}
+hz=$(getconf CLK_TCK)
+t0=$(ticks); s0=$(switches)
+sleep "$seconds"
+t1=$(ticks); s1=$(switches)
+peak=$(awk '/VmHWM/ {print $2}' "/proc/$app/status")
+threads=$(ls "/proc/$app/task" | wc -l)
+
+printf '%-34s %s\n' "idle time (s)" "$seconds"
+printf '%-34s %s\n' "threads" "$threads"
+awk -v t=$((t1 - t0)) -v hz="$hz" -v s="$seconds" \
+    'BEGIN { printf "%-34s %.2f ms (%.3f %%)\n", "processor time used", t * 1000 / hz, 100 * t / hz / s }'
+awk -v w=$((s1 - s0)) -v s="$seconds" 'BEGIN { printf "%-34s %.2f\n", "wake-ups per second (all threads)", w / s }'
+printf '%-34s %s KiB\n' "peak resident size" "$peak"
