@@ -12,7 +12,8 @@ public:
     FineTimerResolution& operator=(const FineTimerResolution&) = delete;
 
 private:
-    bool raised_ = false;
+    // Used by the Windows implementation only.
+    [[maybe_unused]] bool raised_ = false;
 };
 
 } // namespace veldar
