@@ -1,5 +1,7 @@
 #include "tray_icon.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QMenu>
 #include <QtGlobal>
@@ -109,7 +111,10 @@ bool TTrayIconComponent::eventFilter(QObject* watched, QEvent* event) {
 
 void TTrayIconComponent::ShowAssignedMenu() {
     const QList<QAction*> wanted = assigned_ ? assigned_->actions() : QList<QAction*>();
-    if (menu_->actions() == wanted) return;
+    // Compared element by element: Qt 6.4's list comparison hands memcmp a null pointer for
+    // empty lists, which the undefined-behaviour checker rightly stops at.
+    const QList<QAction*> shown = menu_->actions();
+    if (std::equal(shown.begin(), shown.end(), wanted.begin(), wanted.end())) return;
     RemoveAllActions(*menu_);
     menu_->addActions(wanted);
 }

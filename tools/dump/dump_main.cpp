@@ -14,6 +14,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 
 using namespace veldar;
 
@@ -103,6 +104,23 @@ std::optional<Options> Parse(int argc, char** argv) {
     return o;
 }
 
+// records, elapsed and slept milliseconds, the time of the first and of the last tenth of the
+// records, and the peak resident size.
+void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
+    const auto& steps = host.StepTimes();
+    std::int64_t first = 0, last = 0;
+    if (steps.size() >= 20) {
+        std::size_t tenth = steps.size() / 10;
+        first = steps[tenth] - steps[0];
+        last = steps.back() - steps[steps.size() - 1 - tenth];
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
+              << " slept_ms=" << host.SleptMs() << " first_tenth_ms=" << first
+              << " last_tenth_ms=" << last << " peak_kib=" << usage.ru_maxrss << std::endl;
+}
+
 int Run(const Options& o) {
     ProgramState state;
     state.DestPath = Utf8ToCp1252(o.Dest);
@@ -147,9 +165,7 @@ int Run(const Options& o) {
     port.SetConnected(false);
 
     const DumpSummary& dump = engine.LastDump();
-    if (o.Stats)
-        std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
-                  << " slept_ms=" << host.SleptMs() << std::endl;
+    if (o.Stats) PrintStats(dump, host);
     if (!dump.RescueFile.empty())
         std::cout << "Copie de secours : " << dump.RescueFile.string() << "\n";
     switch (dump.End) {

@@ -46,6 +46,10 @@ void TerminalHost::AddLogLine(const ByteString& line) {
 }
 
 void TerminalHost::SetProgressPosition(int position) {
+    if (position > 0)
+        stepTimes_.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
     position_ = position;
     ShowProgress();
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 namespace veldar {
 
@@ -53,6 +54,8 @@ public:
     // Milliseconds slept on the protocol's behalf since the last reset.
     std::int64_t SleptMs() const { return sleptMs_; }
     void ResetSleptMs() { sleptMs_ = 0; }
+    // When each progress step was reached (steady clock, ms), for the speed figures.
+    const std::vector<std::int64_t>& StepTimes() const { return stepTimes_; }
 
 private:
     void Print(const char* prefix, const ByteString& text);
@@ -65,6 +68,7 @@ private:
     int position_ = 0;
     int maximum_ = 100;
     std::int64_t sleptMs_ = 0;
+    std::vector<std::int64_t> stepTimes_;
 };
 
 } // namespace veldar

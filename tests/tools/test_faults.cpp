@@ -1,0 +1,322 @@
+// VELDAR itself as a child process against the device simulator, with things going wrong
+// around it: noise, a device that fails or vanishes mid-dump, folders and files that cannot
+// be written, a settings file of garbage. It must neither crash nor hang, and keep records.
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <regex>
+
+namespace {
+
+namespace fs = std::filesystem;
+using veldar::test::Child;
+using namespace std::chrono_literals;
+
+class ProgramFaults : public ::testing::Test {
+protected:
+    ProgramFaults() {
+        root = fs::temp_directory_path() /
+               ("veldar-fault-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(root);
+        // The program looks for its settings and COMn links beside itself.
+        fs::copy_file(VELDAR_PROGRAM, root / "veldar");
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    ~ProgramFaults() override {
+        // The children go first: the folder holds their files.
+        program.reset();
+        device.reset();
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    fs::path Records(int count) {
+        fs::path file = root / "records.txt";
+        std::ofstream out(file, std::ios::binary);
+        for (int i = 1; i <= count; ++i) {
+            payloads.push_back("MESURE " + std::to_string(i) + ";" + std::to_string(i * 7));
+            out << payloads.back() << "\n";
+        }
+        return file;
+    }
+
+    std::string Expected(std::size_t count) const {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i)
+            text += payloads[i] + "\r\n";
+        return text;
+    }
+
+    void StartDevice(std::vector<std::string> options) {
+        std::vector<std::string> args = {VELDAR_DEVSIM, "--link-dir", root.string(), "--com",
+                                         "1",           "--timeout",  "60"};
+        args.insert(args.end(), options.begin(), options.end());
+        device = std::make_unique<Child>(args, root / "devsim.out");
+        ASSERT_TRUE(device->Started());
+        ASSERT_TRUE(Poll([&] { return fs::is_symlink(root / "COM1"); })) << device->Output();
+    }
+
+    void StartProgram() {
+        program = std::make_unique<Child>(std::vector<std::string>{(root / "veldar").string()},
+                                          root / "veldar.out");
+        ASSERT_TRUE(program->Started());
+    }
+
+    void WriteSettings(const fs::path& destination) {
+        std::ofstream out(root / "VELDAR.ini", std::ios::binary);
+        out << "[PORT_COMM]\r\nCOM1\r\n[CHEMIN_DESTINATION]\r\n"
+            << destination.string()
+            << "\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n0\r\n";
+    }
+
+    // Waits for a condition, generously: a loaded machine is slow, not wrong.
+    static bool Poll(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    // Whether our copy of the program still runs: Child cannot tell without reaping it.
+    bool ProgramRunning() const {
+        std::error_code ec;
+        const fs::path exe = root / "veldar";
+        for (const auto& e : fs::directory_iterator("/proc", ec)) {
+            std::error_code ignored;
+            auto target = fs::read_symlink(e.path() / "exe", ignored);
+            if (!ignored && target == exe) {
+                // A zombie still has its entry; its state letter says it has ended.
+                std::ifstream stat(e.path() / "stat");
+                std::string text((std::istreambuf_iterator<char>(stat)), {});
+                auto close = text.rfind(')');
+                return close == std::string::npos || close + 2 >= text.size() ||
+                       text[close + 2] != 'Z';
+            }
+        }
+        return false;
+    }
+
+    // Stops the program; it must end with status 0 well within the bound.
+    void Terminate() {
+        auto start = std::chrono::steady_clock::now();
+        program->Signal(SIGTERM);
+        EXPECT_EQ(program->Wait(10s), 0) << program->Output();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    }
+
+    void StopDevice() {
+        device->Signal(SIGTERM);
+        EXPECT_NE(device->Wait(10s), -1) << device->Output();
+    }
+
+    std::vector<fs::path> TextFiles(const fs::path& dir) const {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().extension() == ".txt" && e.path().filename() != "records.txt")
+                files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    static bool IsRescueName(const fs::path& file, bool partial) {
+        static const std::regex whole(R"(\d{14}(_\d+)?\.txt)");
+        static const std::regex part(R"(\d{14}_partiel(_\d+)?\.txt)");
+        return std::regex_match(file.filename().string(), partial ? part : whole);
+    }
+
+    // The rescue copies in a folder, of the kind wanted.
+    std::vector<fs::path> Rescues(const fs::path& dir, bool partial) const {
+        std::vector<fs::path> files;
+        for (const auto& f : TextFiles(dir))
+            if (IsRescueName(f, partial)) files.push_back(f);
+        return files;
+    }
+
+    static std::string ReadAll(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static int Count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+
+    static inline int counter = 0;
+    fs::path root;
+    std::vector<std::string> payloads;
+    std::unique_ptr<Child> device;
+    std::unique_ptr<Child> program;
+};
+
+TEST_F(ProgramFaults, NoiseAroundTwoDumpsLosesNoRecord) {
+    // Stray bytes, NUL and line ends among them, before, between and after the dumps.
+    StartDevice({"--records", Records(20).string(), "--header", "NOISY", "--kick-every", "2",
+                 "--dumps", "2", "--noise", "300:00FF0D0A7E", "--noise", "2600:0D0A000D", "--noise",
+                 "2700:3F3F41", "--noise", "4600:FE0D"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    // The second dump of the same name is appended to the first.
+    const std::string twice = Expected(20) + Expected(20);
+    EXPECT_TRUE(Poll([&] { return ReadAll(root / "NOISY.txt") == twice; }))
+        << ReadAll(root / "NOISY.txt") << program->Output();
+    Terminate();
+    EXPECT_EQ(TextFiles(root), std::vector<fs::path>{root / "NOISY.txt"});
+}
+
+TEST_F(ProgramFaults, ElevenRefusalsAbortTheDumpWithNothingSaved) {
+    // The fifth record never arrives whole: the program refuses it until it gives up.
+    StartDevice({"--records", Records(10).string(), "--header", "REFUS", "--kick-every", "1",
+                 "--bad-checksum-always", "5"});
+    StartProgram();
+    ASSERT_TRUE(Poll([&] { return Count(device->Output(), "NAK\\r") >= 11; })) << device->Output();
+    // The device goes away at once, so that no later dump can accept records again.
+    StopDevice();
+    EXPECT_EQ(Count(device->Output(), "NAK\\r"), 11) << device->Output();
+    // Nothing to wait for: the absence of a file only shows after a while.
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+    EXPECT_TRUE(ProgramRunning()) << program->Output();
+    Terminate();
+    EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+}
+
+TEST_F(ProgramFaults, AHangUpMidDumpLeavesThePartialRescueCopy) {
+    StartDevice({"--records", Records(40).string(), "--header", "HUP", "--kick-every", "1",
+                 "--hang-up-after", "12"});
+    StartProgram();
+    // Twelve went out, the header first: eleven records were accepted.
+    std::vector<fs::path> files;
+    EXPECT_TRUE(Poll([&] {
+        files = Rescues(root, true);
+        return files.size() == 1 && ReadAll(files[0]) == Expected(11);
+    })) << program->Output()
+        << device->Output();
+    EXPECT_NE(device->Wait(10s), -1);
+    EXPECT_TRUE(ProgramRunning()) << program->Output();
+    Terminate();
+    EXPECT_EQ(TextFiles(root), files);
+}
+
+TEST_F(ProgramFaults, AMissingDestinationFolderSendsTheCaptureBesideTheProgram) {
+    WriteSettings(root / "gone");
+    StartDevice({"--records", Records(15).string(), "--header", "ORPHAN", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(root / "ORPHAN.txt") == Expected(15); }))
+        << program->Output();
+    Terminate();
+    EXPECT_FALSE(fs::exists(root / "gone" / "ORPHAN.txt"));
+    EXPECT_EQ(TextFiles(root), std::vector<fs::path>{root / "ORPHAN.txt"});
+}
+
+TEST_F(ProgramFaults, AFolderInPlaceOfTheCaptureLeavesTheRescueCopy) {
+    fs::create_directories(root / "dest" / "BLOCKED.txt");
+    WriteSettings(root / "dest");
+    StartDevice({"--records", Records(12).string(), "--header", "BLOCKED", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    std::vector<fs::path> files;
+    EXPECT_TRUE(Poll([&] {
+        files = Rescues(root / "dest", false);
+        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
+    })) << program->Output();
+    // It goes on, telling of the failure in a box that waits for the user.
+    EXPECT_TRUE(ProgramRunning()) << program->Output();
+    Terminate();
+    EXPECT_TRUE(fs::is_directory(root / "dest" / "BLOCKED.txt"));
+    EXPECT_TRUE(fs::is_empty(root / "dest" / "BLOCKED.txt"));
+    EXPECT_EQ(TextFiles(root / "dest").size(), 2u); // the folder's name ends in .txt too
+}
+
+TEST_F(ProgramFaults, AFullDiskLeavesTheRescueCopy) {
+    fs::create_directories(root / "dest");
+    fs::create_symlink("/dev/full", root / "dest" / "FULL.txt");
+    WriteSettings(root / "dest");
+    StartDevice({"--records", Records(12).string(), "--header", "FULL", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    std::vector<fs::path> files;
+    EXPECT_TRUE(Poll([&] {
+        files = Rescues(root / "dest", false);
+        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
+    })) << program->Output();
+    EXPECT_TRUE(ProgramRunning()) << program->Output();
+    Terminate();
+    EXPECT_TRUE(fs::is_symlink(root / "dest" / "FULL.txt"));
+    EXPECT_EQ(TextFiles(root / "dest").size(), 2u);
+}
+
+TEST_F(ProgramFaults, ASettingsFileOfRandomBytesIsReplacedByAGoodOne) {
+    std::mt19937 random(20240607);
+    std::string garbage(4096, '\0');
+    for (auto& c : garbage)
+        c = static_cast<char>(random() & 0xFF);
+    // Sure to hold the bytes that matter to a line reader.
+    garbage.replace(0, 1, 1, '\0');
+    garbage.replace(100, 4, "\r\n\0\n", 4);
+    garbage.replace(2000, 3, "\r\r\n");
+    {
+        std::ofstream out(root / "VELDAR.ini", std::ios::binary);
+        out << garbage;
+    }
+    StartDevice({"--records", Records(8).string(), "--header", "RANDOM", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(root / "RANDOM.txt") == Expected(8); }))
+        << program->Output();
+    Terminate();
+    std::string settings = ReadAll(root / "VELDAR.ini");
+    // The folder line is the program's own folder or empty, nothing of the garbage.
+    auto format = [](const std::string& folder) {
+        return "[PORT_COMM]\r\nCOM1\r\n[CHEMIN_DESTINATION]\r\n" + folder +
+               "\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n0\r\n";
+    };
+    EXPECT_TRUE(settings == format("") || settings == format(root.string()) ||
+                settings == format(root.string() + "/"))
+        << settings;
+}
+
+TEST_F(ProgramFaults, SettingsThatCannotBeWrittenStillLetTheProgramQuit) {
+    fs::create_directories(root / "VELDAR.ini");
+    fs::create_directories(root / "VELDAR.ini.tmp");
+    StartDevice({});
+    StartProgram();
+    // The program is up once it probes the device.
+    ASSERT_TRUE(device->WaitForOutput("rx @9600")) << device->Output();
+    Terminate();
+    EXPECT_NE(program->Output().find("Impossible d'écrire dans le fichier de paramètres"),
+              std::string::npos)
+        << program->Output();
+    EXPECT_TRUE(fs::is_directory(root / "VELDAR.ini"));
+    EXPECT_TRUE(TextFiles(root).empty());
+}
+
+TEST_F(ProgramFaults, QuitDuringTheProbeOfASilentDeviceCapturesNothing) {
+    StartDevice({"--silent", "--records", Records(5).string(), "--header", "MUTE"});
+    StartProgram();
+    ASSERT_TRUE(device->WaitForOutput("rx @9600")) << device->Output();
+    Terminate();
+    EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+}
+
+TEST_F(ProgramFaults, QuitWhileTheRequestIsUnansweredCapturesNothing) {
+    // Probes are echoed but the request is acknowledged far too late.
+    StartDevice({"--records", Records(5).string(), "--header", "SLOW", "--kick-every", "1",
+                 "--ack-delay", "60000"});
+    StartProgram();
+    ASSERT_TRUE(device->WaitForOutput("LOAD")) << device->Output();
+    Terminate();
+    EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+}
+
+} // namespace
