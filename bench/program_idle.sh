@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # VELDAR at rest: the real program, in the tray with its port open on a pseudo-terminal
-# (the device simulator, silent), for a while. Prints the processor time it used, the
-# wake-ups per second of its threads (context switches) and its peak resident size.
+# (the device simulator, silent), for a while. Prints the start-up time (process start to
+# the first probe byte on the line: the window built, settings read, the port open), the
+# processor time it used at rest, the wake-ups per second of its threads (context switches)
+# and its peak resident size.
 # Usage: bench/program_idle.sh [seconds] [build folder]   (defaults: 60, build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,13 +13,16 @@ cmake --build "$build" --target veldar veldar-devsim >/dev/null
 work=$(mktemp -d)
 trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$build/veldar" "$work/"
-"$build/veldar-devsim" --silent --link-dir "$work" --com 1 --timeout 0 --quiet >/dev/null 2>&1 &
+"$build/veldar-devsim" --silent --link-dir "$work" --com 1 --timeout 0 >"$work/devsim.log" 2>&1 &
 sim=$!
 for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+start=$(date +%s%N)
 (cd "$work" && exec ./veldar >/dev/null 2>&1) &
 app=$!
-sleep 3 # start-up: the port opens and the (silent) device is probed
+until grep -q "rx @" "$work/devsim.log"; do sleep 0.005; done
+ready=$(date +%s%N)
+sleep 3 # the (silent) device is probed at five speeds, then the program rests
 
 ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
 switches() {
@@ -30,6 +35,7 @@ t1=$(ticks); s1=$(switches)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$app/status")
 threads=$(ls "/proc/$app/task" | wc -l)
 
+awk -v ns=$((ready - start)) 'BEGIN { printf "%-34s %.0f ms\n", "start-up to the port open", ns / 1e6 }'
 printf '%-34s %s\n' "idle time (s)" "$seconds"
 printf '%-34s %s\n' "threads" "$threads"
 awk -v t=$((t1 - t0)) -v hz="$hz" -v s="$seconds" \
