@@ -34,7 +34,7 @@ build() {
 demo() {
     build --target veldar veldar-devsim
     work=$(mktemp -d)
-    trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; rm -rf "${work:-}"' EXIT
+    trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "${work:-}" || true' EXIT
     cp build/veldar "$work/"
     for i in $(seq 1 300); do echo "MESURE $i;$((i * 37 % 1000)),$((i % 10));OK"; done >"$work/records.txt"
     ./build/veldar-devsim --records "$work/records.txt" --header DEMO --link-dir "$work" --com 1 \

@@ -11,7 +11,8 @@ seconds=${1:-60}
 build=${2:-build}
 cmake --build "$build" --target veldar veldar-devsim >/dev/null
 work=$(mktemp -d)
-trap 'kill "${sim:-}" "${app:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+# The program quits as asked and writes its settings: wait for it before removing its folder.
+trap 'kill "${app:-}" "${sim:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work" || true' EXIT
 cp "$build/veldar" "$work/"
 "$build/veldar-devsim" --silent --link-dir "$work" --com 1 --timeout 0 >"$work/devsim.log" 2>&1 &
 sim=$!
