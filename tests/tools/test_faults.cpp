@@ -256,6 +256,25 @@ TEST_F(ProgramFaults, AFullDiskLeavesTheRescueCopy) {
     EXPECT_EQ(TextFiles(root / "dest").size(), 2u);
 }
 
+TEST_F(ProgramFaults, AReadOnlyCaptureFileIsLeftUntouched) {
+    fs::create_directories(root / "dest");
+    { std::ofstream(root / "dest" / "RO.txt", std::ios::binary) << "earlier\r\n"; }
+    // No write permission at all: root could write it, the program must not.
+    fs::permissions(root / "dest" / "RO.txt",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    WriteSettings(root / "dest");
+    StartDevice({"--records", Records(12).string(), "--header", "RO", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    std::vector<fs::path> files;
+    EXPECT_TRUE(Poll([&] {
+        files = Rescues(root / "dest", false);
+        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
+    })) << program->Output();
+    Terminate();
+    EXPECT_EQ(ReadAll(root / "dest" / "RO.txt"), "earlier\r\n");
+}
+
 TEST_F(ProgramFaults, ASettingsFileOfRandomBytesIsReplacedByAGoodOne) {
     std::mt19937 random(20240607);
     std::string garbage(4096, '\0');
