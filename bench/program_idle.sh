@@ -26,20 +26,26 @@ ready=$(date +%s%N)
 sleep 3 # the (silent) device is probed at five speeds, then the program rests
 
 ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
+# Context switches per thread ("tid count"); threads may come and go, so only those
+# alive at both ends of the measure are compared.
 switches() {
-    cat /proc/"$app"/task/*/status | awk '/ctxt_switches/ {s += $2} END {print s}'
+    for task in /proc/"$app"/task/*; do
+        awk -v tid="${task##*/}" '/ctxt_switches/ {s += $2} END {print tid, s}' "$task/status" 2>/dev/null
+    done
 }
 hz=$(getconf CLK_TCK)
 t0=$(ticks); s0=$(switches)
 sleep "$seconds"
 t1=$(ticks); s1=$(switches)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$app/status")
-threads=$(ls "/proc/$app/task" | wc -l)
+threads=$(ls "/proc/$app/task" | wc -l) # at the end of the measure
 
 awk -v ns=$((ready - start)) 'BEGIN { printf "%-34s %.0f ms\n", "start-up to the port open", ns / 1e6 }'
 printf '%-34s %s\n' "idle time (s)" "$seconds"
 printf '%-34s %s\n' "threads" "$threads"
 awk -v t=$((t1 - t0)) -v hz="$hz" -v s="$seconds" \
     'BEGIN { printf "%-34s %.2f ms (%.3f %%)\n", "processor time used", t * 1000 / hz, 100 * t / hz / s }'
-awk -v w=$((s1 - s0)) -v s="$seconds" 'BEGIN { printf "%-34s %.2f\n", "wake-ups per second (all threads)", w / s }'
+wakeups=$(awk 'NR == FNR { before[$1] = $2; next } ($1 in before) { d += $2 - before[$1] } END { print d + 0 }' \
+    <(echo "$s0") <(echo "$s1"))
+awk -v w="$wakeups" -v s="$seconds" 'BEGIN { printf "%-34s %.2f\n", "wake-ups per second (all threads)", w / s }'
 printf '%-34s %s KiB\n' "peak resident size" "$peak"
