@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Every benchmark, each printing its table: dump speed (1000 and 100 000 records, paced and
+# unpaced) and the program's start-up and rest (60 s). With --short, the quick forms CI runs
+# (200 records, 3 s). Figures of a full run: bench/RESULTS.md.
+set -euo pipefail
+cd "$(dirname "$0")"
+if [ "${1:-}" = --short ]; then
+    bash dump_speed.sh 200
+    bash program_idle.sh 3
+else
+    bash dump_speed.sh 1000
+    bash dump_speed.sh 100000
+    bash program_idle.sh 60
+fi
