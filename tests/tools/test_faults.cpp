@@ -139,6 +139,19 @@ protected:
         return files;
     }
 
+    // A dump of 12 records under NAME into dest, where NAME.txt cannot take them: one rescue
+    // copy must hold them all.
+    void DumpTwelveRecordsAsRescue(const std::string& name) {
+        WriteSettings(root / "dest");
+        StartDevice({"--records", Records(12).string(), "--header", name, "--kick-every", "1"});
+        StartProgram();
+        EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+        EXPECT_TRUE(Poll([&] {
+            auto files = Rescues(root / "dest", false);
+            return files.size() == 1 && ReadAll(files[0]) == Expected(12);
+        })) << program->Output();
+    }
+
     static std::string ReadAll(const fs::path& file) {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -221,15 +234,7 @@ TEST_F(ProgramFaults, AMissingDestinationFolderSendsTheCaptureBesideTheProgram) 
 
 TEST_F(ProgramFaults, AFolderInPlaceOfTheCaptureLeavesTheRescueCopy) {
     fs::create_directories(root / "dest" / "BLOCKED.txt");
-    WriteSettings(root / "dest");
-    StartDevice({"--records", Records(12).string(), "--header", "BLOCKED", "--kick-every", "1"});
-    StartProgram();
-    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
-    std::vector<fs::path> files;
-    EXPECT_TRUE(Poll([&] {
-        files = Rescues(root / "dest", false);
-        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
-    })) << program->Output();
+    DumpTwelveRecordsAsRescue("BLOCKED");
     // It goes on, telling of the failure in a box that waits for the user.
     EXPECT_TRUE(ProgramRunning()) << program->Output();
     Terminate();
@@ -241,15 +246,7 @@ TEST_F(ProgramFaults, AFolderInPlaceOfTheCaptureLeavesTheRescueCopy) {
 TEST_F(ProgramFaults, AFullDiskLeavesTheRescueCopy) {
     fs::create_directories(root / "dest");
     fs::create_symlink("/dev/full", root / "dest" / "FULL.txt");
-    WriteSettings(root / "dest");
-    StartDevice({"--records", Records(12).string(), "--header", "FULL", "--kick-every", "1"});
-    StartProgram();
-    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
-    std::vector<fs::path> files;
-    EXPECT_TRUE(Poll([&] {
-        files = Rescues(root / "dest", false);
-        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
-    })) << program->Output();
+    DumpTwelveRecordsAsRescue("FULL");
     EXPECT_TRUE(ProgramRunning()) << program->Output();
     Terminate();
     EXPECT_TRUE(fs::is_symlink(root / "dest" / "FULL.txt"));
@@ -262,15 +259,7 @@ TEST_F(ProgramFaults, AReadOnlyCaptureFileIsLeftUntouched) {
     // No write permission at all: root could write it, the program must not.
     fs::permissions(root / "dest" / "RO.txt",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    WriteSettings(root / "dest");
-    StartDevice({"--records", Records(12).string(), "--header", "RO", "--kick-every", "1"});
-    StartProgram();
-    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
-    std::vector<fs::path> files;
-    EXPECT_TRUE(Poll([&] {
-        files = Rescues(root / "dest", false);
-        return files.size() == 1 && ReadAll(files[0]) == Expected(12);
-    })) << program->Output();
+    DumpTwelveRecordsAsRescue("RO");
     Terminate();
     EXPECT_EQ(ReadAll(root / "dest" / "RO.txt"), "earlier\r\n");
 }
