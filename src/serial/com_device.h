@@ -59,7 +59,13 @@ public:
     // How often the waits woke up inside, for diagnostics: an idle line must not wake them.
     virtual std::uint64_t WaitWakeUps() const { return 0; }
 
+    // True when error says the driver lacks the operation (a port without modem lines),
+    // which the port treats as lines that are off rather than as a failure.
+    virtual bool IsUnsupported(int /*error*/) const { return false; }
+
     static constexpr int WaitStopped = -1;
+    // The wait's own machinery failed (not the line): the event thread must end.
+    static constexpr int WaitBroken = -2;
 };
 
 // The device of the platform the program was built for (Win32 or POSIX).
