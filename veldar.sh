@@ -71,6 +71,19 @@ demo() {
     [ "$status" -eq 0 ]
 }
 
+# The portable Windows program: Qt built for MinGW once into ~/.cache/veldar, then
+# veldar.exe and the Qt-free tests, and dist/veldar-windows-x64.zip.
+windows() {
+    install_missing "${PACKAGES[@]}" g++-mingw-w64-x86-64-posix dpkg-dev zip qt6-translations-l10n
+    local qt
+    qt=$(tools/windows/qt_mingw.sh)
+    VELDAR_QT_MINGW=$qt cmake --preset windows >/dev/null
+    cmake --build --preset windows
+    cmake --preset mingw >/dev/null
+    cmake --build --preset mingw
+    tools/windows/package_zip.sh "$qt" build-windows/veldar.exe dist/veldar-windows-x64.zip
+}
+
 case "${1:-}" in
 demo)
     demo
@@ -79,8 +92,11 @@ test)
     build
     ctest --preset default
     ;;
+windows)
+    windows
+    ;;
 *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|windows" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The Windows program as its users run it, under Wine on a virtual display: the portable
+# zip unpacked into a fresh folder, COM1 mapped to a pseudo-terminal driven by the device
+# simulator, a dump of a few hundred records with a header checked byte for byte, then an
+# end-of-session quit that must write VELDAR.ini. A screenshot of the window after the dump
+# is kept as build/windows-after-dump.png.
+# Run from the repository root after ./veldar.sh windows (and the native build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+zip=dist/veldar-windows-x64.zip
+for tool in wine wineserver wineboot Xvfb unzip import; do
+    command -v "$tool" >/dev/null || { echo "windows-program: $tool is missing" >&2; exit 1; }
+done
+[ -f "$zip" ] || { echo "windows-program: no $zip (./veldar.sh windows makes it)" >&2; exit 1; }
+cmake --build build --target veldar-devsim >/dev/null
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+xvfb= sim= app=
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null
+    [ -n "$sim" ] && kill "$sim" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "windows-program: $*" >&2
+    for f in "$work"/*.log; do
+        [ -f "$f" ] && { echo "---- $(basename "$f")" >&2; tail -n 60 "$f" >&2; }
+    done
+    exit 1
+}
+# wait_for SECONDS WHAT COMMAND...: polls COMMAND every 0.2 s.
+wait_for() {
+    local seconds=$1 what=$2
+    shift 2
+    for _ in $(seq $((seconds * 5))); do
+        "$@" && return 0
+        sleep 0.2
+    done
+    fail "no $what after ${seconds} s"
+}
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+export DISPLAY=":$display"
+wait_for 20 "virtual display" test -e "/tmp/.X11-unix/X$display"
+
+timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot -i failed"
+
+dir=$WINEPREFIX/drive_c/VELDAR
+unzip -q "$zip" -d "$WINEPREFIX/drive_c"
+[ -f "$dir/veldar.exe" ] || fail "the zip holds no VELDAR/veldar.exe"
+
+records=$work/records.txt
+for i in $(seq 1 300); do echo "WIN $i;$((i * 53 % 1000)),$((i % 7));OK"; done >"$records"
+build/veldar-devsim --records "$records" --header WINDUMP --kick-every 2 --timeout 240 \
+    --quiet >"$work/devsim.log" 2>&1 &
+sim=$!
+wait_for 10 "pseudo-terminal from the simulator" grep -q '^slave: ' "$work/devsim.log"
+pty=$(sed -n 's/^slave: //p' "$work/devsim.log" | head -n 1)
+
+# Wine lays its COM links anew at each start from the registry's port list.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >"$work/reg.log" 2>&1
+wineserver -w
+wineserver -p
+wine cmd /c exit >>"$work/reg.log" 2>&1
+com1_is_pty() { [ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$pty" ]; }
+wait_for 30 "COM1 link to $pty" com1_is_pty
+
+(cd "$dir" && exec wine ./veldar.exe) >"$work/veldar.log" 2>&1 &
+app=$!
+
+capture=$dir/WINDUMP.txt
+expected=$work/expected.txt
+sed 's/$/\r/' "$records" >"$expected"
+capture_complete() { [ -f "$capture" ] && cmp -s "$capture" "$expected"; }
+wait_for 240 "complete capture $capture" capture_complete
+echo "windows-program: the capture holds the simulator's $(wc -l <"$records") records, byte for byte"
+import -display "$DISPLAY" -window root build/windows-after-dump.png 2>/dev/null ||
+    echo "windows-program: no screenshot" >&2
+
+timeout 60 wineboot --end-session >>"$work/wineboot.log" 2>&1 || fail "wineboot --end-session failed"
+app_ended() { ! kill -0 "$app" 2>/dev/null; }
+wait_for 60 "end of veldar.exe after the end of the session" app_ended
+status=0
+wait "$app" || status=$?
+app=
+ini=$dir/VELDAR.ini
+[ -f "$ini" ] || fail "VELDAR.ini was not written at the end of the session"
+[ "$(head -c 13 "$ini")" = "[PORT_COMM]"$'\r\n' ] && [ "$(sed -n 2p "$ini")" = $'COM1\r' ] ||
+    fail "VELDAR.ini does not name COM1: $(od -c "$ini" | head -n 5)"
+echo "windows-program: veldar.exe ended with status $status at the end of the session and wrote VELDAR.ini"
