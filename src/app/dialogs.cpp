@@ -33,8 +33,7 @@ bool QtDialogs::Ask(const QString& title, const QString& question) {
 }
 
 bool QtDialogs::SelectDirectory(QString& directory) {
-    return ExecuteSelectDirDlg(directory, dfEditPath | dfCreatePath | dfConfirmCreate, 0, *this,
-                               parent_);
+    return ExecuteSelectDirDlg(directory, dfEditPath | dfCreatePath | dfConfirmCreate, 0, parent_);
 }
 
 void QtDialogs::CancelAll() {

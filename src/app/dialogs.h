@@ -30,6 +30,8 @@ public:
 class QtDialogs : public Dialogs {
 public:
     explicit QtDialogs(QWidget* parent) : parent_(parent) {}
+    // The window the boxes open over from now on.
+    void SetParent(QWidget* parent) { parent_ = parent; }
     void Message(const QString& text, QMessageBox::Icon icon) override;
     QString Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     bool Ask(const QString& title, const QString& question) override;

@@ -37,6 +37,22 @@ constexpr bool WindowsRules = true;
 constexpr bool WindowsRules = false;
 #endif
 
+// The dialog's client size and its controls' bounds (left, top, width, height), in pixels at
+// 96 dots per inch. The path label takes the place of the edit box.
+constexpr QSize DialogSize(424, 255);
+constexpr QRect NameLabelBounds(8, 8, 92, 13);
+constexpr QRect DirEditBounds(8, 24, 313, 20);
+constexpr QRect DirsLabelBounds(8, 56, 66, 13);
+constexpr QRect DirListBounds(8, 72, 213, 138);
+constexpr QRect FilesLabelBounds(232, 56, 57, 13);
+constexpr QRect FileListBounds(232, 72, 185, 93);
+constexpr QRect DrivesLabelBounds(232, 176, 41, 13);
+constexpr QRect DriveListBounds(232, 192, 185, 19);
+constexpr QRect NetButtonBounds(8, 224, 77, 27);
+constexpr QRect OKButtonBounds(172, 224, 77, 27);
+constexpr QRect CancelButtonBounds(256, 224, 77, 27);
+constexpr QRect HelpButtonBounds(340, 224, 77, 27);
+
 // From this many names on, filling the file list shows the busy cursor.
 constexpr int BusyFileCount = 100;
 
@@ -58,13 +74,22 @@ bool IsSystemEntry(const QString& path) {
 }
 #endif
 
-// The names of the folder's entries the filter keeps, hidden and system ones left out,
-// sorted.
-QStringList VisibleNames(const QString& folder, QDir::Filters filter) {
-    QStringList names = QDir(folder).entryList(filter, QDir::NoSort);
+// The names of the folder's sub-folders or of its ordinary files, hidden and system entries
+// left out, sorted. A link counts for what it leads to: Qt lists a link to a device (a serial
+// port, say) among the folders and the files alike, and it is neither.
+enum class TEntryKind { ekFolders, ekFiles };
+QStringList VisibleNames(const QString& folder, TEntryKind kind) {
+    const bool folders = kind == TEntryKind::ekFolders;
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        folders ? QDir::Dirs | QDir::NoDotAndDotDot : QDir::Files, QDir::NoSort);
+    QStringList names;
+    for (const QFileInfo& entry : entries) {
+        if (folders ? !entry.isDir() : !entry.isFile()) continue;
 #ifdef Q_OS_WIN
-    names.removeIf([&](const QString& name) { return IsSystemEntry(JoinPath(folder, name)); });
+        if (IsSystemEntry(entry.absoluteFilePath())) continue;
 #endif
+        names << entry.fileName();
+    }
     SortNames(names);
     return names;
 }
@@ -272,47 +297,50 @@ TSelectDirDlg::TSelectDirDlg(TSelectDirFlags options, int helpContext, Dialogs& 
     : QDialog(parent), options_(options), helpContext_(helpContext), boxes_(boxes),
       drives_(DriveEntries()) {
     setWindowTitle(QString::fromUtf8("Sélection du répertoire"));
-    setFixedSize(424, 255);
+    setFixedSize(DialogSize);
 
-    auto label = [this](const char* text, QRect geometry) {
+    // A label grows from its place to the size of its text, which the font may make wider.
+    auto label = [this](const char* text, QRect bounds) {
         auto* made = new QLabel(QString::fromUtf8(text), this);
-        made->setGeometry(geometry);
+        made->setGeometry(QRect(bounds.topLeft(), made->sizeHint().expandedTo(bounds.size())));
         return made;
     };
-    QLabel* nameLabel = label("&Nom de répertoire :", QRect(8, 6, 408, 16));
-    QLabel* dirsLabel = label("&Répertoires :", QRect(8, 70, 200, 16));
-    QLabel* filesLabel = label("&Fichiers : (*.*)", QRect(216, 70, 200, 16));
-    QLabel* drivesLabel = label("&Lecteurs :", QRect(8, 204, 156, 16));
+    QLabel* nameLabel = label("&Nom de répertoire :", NameLabelBounds);
+    QLabel* dirsLabel = label("&Répertoires :", DirsLabelBounds);
+    QLabel* filesLabel = label("&Fichiers : (*.*)", FilesLabelBounds);
+    QLabel* drivesLabel = label("&Lecteurs :", DrivesLabelBounds);
 
     // Made in the order the Tab key goes through them.
     DirEdit = new QLineEdit(this);
-    DirEdit->setGeometry(8, 22, 408, 22);
+    DirEdit->setGeometry(DirEditBounds);
     DirLabel = new QLabel(this);
-    DirLabel->setGeometry(8, 50, 408, 16);
+    DirLabel->setGeometry(DirEditBounds);
+    DirLabel->setTextFormat(Qt::PlainText);
     DirList = new QListWidget(this);
-    DirList->setGeometry(8, 86, 200, 114);
+    DirList->setGeometry(DirListBounds);
     DirList->setIconSize(QSize(16, 16));
     DirList->setItemDelegate(new TIndentDelegate(DirList));
     DirList->installEventFilter(this);
     FileList = new QListWidget(this);
-    FileList->setGeometry(216, 86, 200, 114);
+    FileList->setGeometry(FileListBounds);
     FileList->setSelectionMode(QAbstractItemView::NoSelection);
     DriveList = new QComboBox(this);
-    DriveList->setGeometry(8, 222, 156, 25);
+    DriveList->setGeometry(DriveListBounds);
     DriveList->setIconSize(QSize(16, 16));
     for (const TDriveEntry& drive : drives_)
         DriveList->addItem(IconOf(DriveImage(drive.Kind)), drive.Text);
     NetButton = new QPushButton(QStringLiteral("&Réseau..."), this);
     // No network connection is made from here: the button keeps its place, hidden.
-    NetButton->setGeometry(172, 222, 75, 25);
+    NetButton->setGeometry(NetButtonBounds);
     NetButton->hide();
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     CancelButton = new QPushButton(QStringLiteral("Annuler"), this);
     HelpButton = new QPushButton(QStringLiteral("&Aide"), this);
     const bool help = helpContext != 0;
-    OKButton->setGeometry(help ? 172 : 256, 222, 75, 25);
-    CancelButton->setGeometry(help ? 256 : 340, 222, 75, 25);
-    HelpButton->setGeometry(340, 222, 75, 25);
+    // Without help, OK and Cancel move right into the places of Cancel and Help.
+    OKButton->setGeometry(help ? OKButtonBounds : CancelButtonBounds);
+    CancelButton->setGeometry(help ? CancelButtonBounds : HelpButtonBounds);
+    HelpButton->setGeometry(HelpButtonBounds);
     HelpButton->setVisible(help);
     OKButton->setDefault(true);
 
@@ -321,8 +349,8 @@ TSelectDirDlg::TSelectDirDlg(TSelectDirFlags options, int helpContext, Dialogs& 
     filesLabel->setBuddy(FileList);
     drivesLabel->setBuddy(DriveList);
     const bool edit = (options & dfEditPath) != 0;
-    nameLabel->setVisible(edit);
     DirEdit->setVisible(edit);
+    DirLabel->setVisible(!edit);
     (edit ? static_cast<QWidget*>(DirEdit) : DirList)->setFocus();
 
     connect(DirList, &QListWidget::itemDoubleClicked, this,
@@ -359,7 +387,7 @@ bool TSelectDirDlg::SetDirectory(const QString& folder) {
         return false;
     }
     directory_ = absolute;
-    FillDirList(absolute, VisibleNames(absolute, QDir::Dirs | QDir::NoDotAndDotDot));
+    FillDirList(absolute, VisibleNames(absolute, TEntryKind::ekFolders));
     const QFontMetrics metrics(DirLabel->font());
     DirLabel->setText(ShortenPath(
         absolute, DirLabel->width(),
@@ -439,7 +467,7 @@ void TSelectDirDlg::FillDirList(const QString& folder, const QStringList& subFol
 }
 
 void TSelectDirDlg::FillFileList(const QString& folder) {
-    const QStringList files = VisibleNames(folder, QDir::Files);
+    const QStringList files = VisibleNames(folder, TEntryKind::ekFiles);
     FileList->clear();
     bool busy = false;
     for (qsizetype i = 0; i < files.size(); ++i) {
@@ -471,19 +499,30 @@ void TSelectDirDlg::CentreOnParent() {
 
 // --- The entry points
 
-bool ExecuteSelectDirDlg(QString& Directory, TSelectDirFlags Options, int HelpContext,
-                         Dialogs& boxes, QWidget* parent) {
-    TSelectDirDlg dialog(Options, HelpContext, boxes, parent);
+namespace {
+
+bool Run(TSelectDirDlg& dialog, QString& Directory) {
     dialog.Start(Directory);
     if (dialog.exec() != QDialog::Accepted) return false;
     Directory = dialog.Result();
     return true;
 }
 
+} // namespace
+
+bool ExecuteSelectDirDlg(QString& Directory, TSelectDirFlags Options, int HelpContext,
+                         Dialogs& boxes, QWidget* parent) {
+    TSelectDirDlg dialog(Options, HelpContext, boxes, parent);
+    return Run(dialog, Directory);
+}
+
 bool ExecuteSelectDirDlg(QString& Directory, TSelectDirFlags Options, int HelpContext,
                          QWidget* parent) {
+    // Its questions and errors open over the chooser, not over the window that opened it.
     QtDialogs boxes(parent);
-    return ExecuteSelectDirDlg(Directory, Options, HelpContext, boxes, parent);
+    TSelectDirDlg dialog(Options, HelpContext, boxes, parent);
+    boxes.SetParent(&dialog);
+    return Run(dialog, Directory);
 }
 
 } // namespace veldar

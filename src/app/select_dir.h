@@ -28,7 +28,8 @@ using TSelectDirFlags = unsigned;
 // Lets the user choose a folder, starting from Directory (empty: the current folder).
 // True with the chosen folder in Directory; false when cancelled or when the folder could not
 // be created, Directory unchanged. The process's current directory is left at the last folder
-// browsed. Questions and errors go through boxes; the first form uses the program's own boxes.
+// browsed. Questions and errors go through boxes; the first form uses the program's own boxes,
+// opened over the chooser.
 bool ExecuteSelectDirDlg(QString& Directory, TSelectDirFlags Options, int HelpContext,
                          QWidget* parent = nullptr);
 bool ExecuteSelectDirDlg(QString& Directory, TSelectDirFlags Options, int HelpContext,

@@ -9,14 +9,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -551,6 +554,43 @@ TEST_F(SelectDirDialog, DriveListStartsWithTheRootAndChangesToIt) {
     EXPECT_EQ(dialog->DriveList->currentIndex(), 0);
 }
 
+TEST_F(SelectDirDialog, Item10_LinksAreListedForWhatTheyLeadTo) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "making links needs privileges on Windows";
+#endif
+    const QString folder = Folder("a");
+    const QString target = Folder("b");
+    const QString notes = File("notes.txt");
+    namespace fs = std::filesystem;
+    // A port's name beside the program leads to a character device, as COM1 to /dev/pts/N.
+    fs::create_symlink("/dev/null", (folder + "/COM1").toStdString());
+    fs::create_symlink(target.toStdString(), (folder + "/vers-b").toStdString());
+    fs::create_symlink(notes.toStdString(), (folder + "/vers-notes").toStdString());
+    auto dialog = Shown(folder);
+    EXPECT_EQ(Str(Texts(*dialog->DirList).last()), "vers-b");
+    EXPECT_FALSE(Texts(*dialog->DirList).contains("COM1"));
+    EXPECT_EQ(Strs(Texts(*dialog->FileList)), std::vector<std::string>{"vers-notes"});
+}
+
+TEST_F(SelectDirDialog, Item11_PathLabelTakesTheEditPlaceAndNothingLeavesTheDialog) {
+    for (const TSelectDirFlags options : {AllOptions, TSelectDirFlags{dfCreatePath}}) {
+        const bool edit = (options & dfEditPath) != 0;
+        TSelectDirDlg dialog(options, 42, boxes);
+        EXPECT_EQ(dialog.DirLabel->geometry(), dialog.DirEdit->geometry());
+        EXPECT_EQ(dialog.DirEdit->isVisibleTo(&dialog), edit);
+        EXPECT_EQ(dialog.DirLabel->isVisibleTo(&dialog), !edit);
+        const int foldersRight = dialog.DirList->geometry().right();
+        EXPECT_GT(dialog.FileList->x(), foldersRight);
+        EXPECT_GT(dialog.DriveList->x(), foldersRight);
+        for (const QWidget* control : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const QRect bounds = control->geometry();
+            EXPECT_TRUE(dialog.rect().contains(bounds))
+                << control->metaObject()->className() << " at " << bounds.x() << ", " << bounds.y()
+                << ", " << bounds.width() << " x " << bounds.height();
+        }
+    }
+}
+
 // --- The modal entry point, its buttons pressed once its loop runs
 
 // Runs action, which ends with a button that closes the chooser, as soon as the chooser is on
@@ -569,6 +609,44 @@ void WhenShown(const std::function<void(TSelectDirDlg&)>& action) {
         }
         ADD_FAILURE() << "the chooser is not on screen";
     });
+}
+
+// Runs action on the first box found on screen, from within the box's own modal loop.
+void WhenBoxShown(const std::function<void(QMessageBox&)>& action) {
+    QTimer::singleShot(0, [action] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                action(*box);
+                return;
+            }
+        ADD_FAILURE() << "no box on screen";
+    });
+}
+
+TEST_F(SelectDirDialog, Item10_QuestionsAndErrorsOpenOverTheChooser) {
+    // The program's window, hidden in the tray, in the bottom-right corner of the screen.
+    QWidget window;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    window.setGeometry(QRect(screen.bottomRight() - QPoint(180, 106), QSize(180, 106)));
+    const QString plain = File("simple");
+    int boxesSeen = 0;
+    WhenShown([&](TSelectDirDlg& dialog) {
+        auto overTheChooser = [&](QMessageBox& box) {
+            ++boxesSeen;
+            EXPECT_EQ(box.parentWidget(), &dialog);
+            EXPECT_TRUE(dialog.frameGeometry().contains(box.frameGeometry().center()));
+            box.reject();
+        };
+        WhenBoxShown(overTheChooser);
+        dialog.SetDirectory(plain);
+        dialog.DirEdit->setText(root + "/absent");
+        WhenBoxShown(overTheChooser);
+        dialog.OKButton->click();
+        dialog.CancelButton->click();
+    });
+    QString directory = root;
+    EXPECT_FALSE(ExecuteSelectDirDlg(directory, AllOptions, 0, &window));
+    EXPECT_EQ(boxesSeen, 2);
 }
 
 TEST_F(SelectDirDialog, ModalOkReturnsTheChosenFolder) {
