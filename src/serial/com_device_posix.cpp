@@ -43,8 +43,14 @@ bool NoModemLines(int error) {
 // interrupt, so the wait looks at them this often, on drivers that have them.
 constexpr int LineLookMs = 50;
 
-// The queue holds at most this much; beyond it bytes are lost and reported as an overrun.
+// The queue holds the port's input size, as a Windows driver's does: beyond it the bytes
+// that come in are lost and reported as an overrun, so a flood of noise is drained in a few
+// reads and a fresh answer gets through. Bounded on both sides whatever size is asked for.
+constexpr std::size_t MinQueued = 16;
 constexpr std::size_t MaxQueued = 1 << 20;
+
+// How long a write that waits for the output queue to empty sleeps between two looks.
+constexpr int DrainLookMs = 2;
 
 speed_t StandardSpeed(std::uint32_t rate) {
     switch (rate) {
@@ -229,6 +235,11 @@ public:
         FillTermios(tio, dcb);
         speed_t speed = StandardSpeed(dcb.BaudRate);
         if (speed != B0) {
+#ifdef CIBAUD
+            // A custom speed set the input speed apart; cleared, it follows the output speed
+            // again (glibc's cfsetispeed leaves it).
+            tio.c_cflag &= ~static_cast<tcflag_t>(CIBAUD);
+#endif
             cfsetispeed(&tio, speed);
             cfsetospeed(&tio, speed);
         }
@@ -403,7 +414,8 @@ private:
         while (true) {
             ssize_t n = read(fd_, buf, sizeof buf);
             if (n > 0) {
-                std::size_t room = MaxQueued - std::min(MaxQueued, queue_.size());
+                const std::size_t limit = std::clamp<std::size_t>(inputSize_, MinQueued, MaxQueued);
+                std::size_t room = limit - std::min(limit, queue_.size());
                 std::size_t take = std::min(room, static_cast<std::size_t>(n));
                 queue_.append(buf, take);
                 lost = lost || take < static_cast<std::size_t>(n);
@@ -526,11 +538,14 @@ private:
         }
         int queued = 0;
         while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            // Without a total time-out (both write values 0) the write lasts until the bytes
+            // are sent, as on Windows.
             int left = RemainingMs(pio);
             if (left == 0) break;
-            // tcdrain has no time limit, so the queue is watched instead.
+            // tcdrain cannot be given a time limit, so the queue is watched instead.
+            int pause = left < 0 ? DrainLookMs : std::min(left, DrainLookMs);
             lock.unlock();
-            usleep(static_cast<useconds_t>(std::min(left, 2) * 1000));
+            usleep(static_cast<useconds_t>(pause) * 1000);
             lock.lock();
         }
         if (queued > 0) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <iostream>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace veldar {
@@ -133,30 +135,57 @@ void TCustomComPort::EndLoading() {
 
 // --- open and close ---
 
+// Listener callbacks and handlers may process messages, so a close, or a close and reopen,
+// can run inside an open or a close (a second double-click on the connection LED). The
+// latest command wins: the outer one stops as soon as it finds its opening gone.
+bool TCustomComPort::OpeningGone(unsigned opening) const {
+    return !Connected_ || Openings_ != opening;
+}
+
 void TCustomComPort::OpenPort() {
     if (Connected_) return;
     DoBeforeOpen();
     AcquireDevice();
     Connected_ = true;
-    ++Openings_;
+    const unsigned opening = ++Openings_;
     try {
         ApplyAllSettings();
-        if (!Events_.Empty()) CreateEventThread();
+        ThreadCreated_ = !Events_.Empty();
+        if (ThreadCreated_) CreateEventThread();
     } catch (...) {
+        // Nothing was reported yet: undone silently, the thread included when it started.
+        ThreadCreated_ = false;
+        DestroyEventThread();
         ReleaseDevice();
         Connected_ = false;
         throw;
     }
-    ThreadCreated_ = !Events_.Empty();
     SignalLinks(&TComLink::OnConnSignal, true);
+    if (OpeningGone(opening)) return;
     DoAfterOpen();
-    ReportSignalsAtOpen();
+    ReportSignalsAtOpen(opening);
 }
 
-void TCustomComPort::ReportSignalsAtOpen() {
-    ReportSignal(lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::DoCTSChange);
-    ReportSignal(lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::DoDSRChange);
-    ReportSignal(lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::DoRLSDChange);
+void TCustomComPort::ReportSignalsAtOpen(unsigned opening) {
+    const std::tuple<TLineSignal, SignalCallback, void (TCustomComPort::*)(bool)> reports[] = {
+        {lsCTS, &TComLink::OnCTSSignal, &TCustomComPort::DoCTSChange},
+        {lsDSR, &TComLink::OnDSRSignal, &TCustomComPort::DoDSRChange},
+        {lsRLSD, &TComLink::OnRLSDSignal, &TCustomComPort::DoRLSDChange}};
+    for (auto [line, callback, event] : reports) {
+        if (OpeningGone(opening)) return;
+        bool level;
+        try {
+            level = QueryModemSignals().Contains(line);
+        } catch (const EComPort&) {
+            // The device failed after it was acquired: the port is closed again before the
+            // failure is reported, so no thread is left over a device nobody holds.
+            auto failure = std::current_exception();
+            ClosePort();
+            std::rethrow_exception(failure);
+        }
+        SignalLinks(callback, level);
+        (this->*event)(level);
+    }
 }
 
 // Each report reads the line anew: the handler of the previous one may have run for a while.
@@ -169,18 +198,31 @@ void TCustomComPort::ReportSignal(TLineSignal line, SignalCallback callback,
 
 void TCustomComPort::ClosePort() {
     if (!Connected_) return;
-    SignalLinks(&TComLink::OnCTSSignal, false);
-    SignalLinks(&TComLink::OnDSRSignal, false);
-    SignalLinks(&TComLink::OnRLSDSignal, false);
-    DoCTSChange(false);
-    DoDSRChange(false);
-    DoRLSDChange(false);
-    DoBeforeClose();
-    AbortPendingIo();
-    if (ThreadCreated_) {
-        DestroyEventThread();
-        ThreadCreated_ = false;
+    const unsigned opening = Openings_;
+    for (SignalCallback off :
+         {&TComLink::OnCTSSignal, &TComLink::OnDSRSignal, &TComLink::OnRLSDSignal}) {
+        SignalLinks(off, false);
+        if (OpeningGone(opening)) return;
     }
+    for (auto event : {&TCustomComPort::DoCTSChange, &TCustomComPort::DoDSRChange,
+                       &TCustomComPort::DoRLSDChange}) {
+        (this->*event)(false);
+        if (OpeningGone(opening)) return;
+    }
+    DoBeforeClose();
+    if (OpeningGone(opening)) return;
+    // A device that vanished (an unplugged adapter) refuses the abort; closing its handle
+    // ends whatever was in flight anyway, and refusing to close would keep the port, and
+    // its name, until the program ends.
+    try {
+        AbortPendingIo();
+    } catch (const EComPort&) {
+    }
+    ThreadCreated_ = false;
+    // The wait for the thread runs the hand-overs it queued, whose handlers may close or
+    // reopen the port themselves.
+    DestroyEventThread();
+    if (OpeningGone(opening)) return;
     ReleaseDevice();
     Connected_ = false;
     SignalLinks(&TComLink::OnConnSignal, false);
@@ -203,11 +245,15 @@ void TCustomComPort::CreateEventThread() {
 }
 
 void TCustomComPort::DestroyEventThread() {
+    // A thread that an outer close is still waiting for (this close runs from one of its
+    // hand-overs, or from a listener inside that wait) must not outlive this close's release
+    // of the device: it is finished, or abandoned, here.
+    if (StoppingThread_) StoppingThread_->Finish();
     if (!EventThread_) return;
-    // A close from inside the thread's own hand-over cannot wait for the thread, which waits
-    // for that hand-over to return.
-    if (EventThread_->DeliveringOnThisStack()) EventThread_->Abandon();
-    EventThread_.reset();
+    std::unique_ptr<TComThread> thread = std::move(EventThread_);
+    TComThread* outer = std::exchange(StoppingThread_, thread.get());
+    thread->Finish();
+    StoppingThread_ = outer;
 }
 
 void TCustomComPort::DeliverEvents(TComEvents kinds) {
@@ -331,7 +377,11 @@ int TCustomComPort::QueryInputCount() {
 
 TLineSignals TCustomComPort::QueryModemSignals() {
     std::uint32_t status = 0;
-    if (int e = Device_->GetModemStatus(status)) throw EComPort(CError_ModemStatFailed, e);
+    if (int e = Device_->GetModemStatus(status)) {
+        if (!Device_->IsUnsupported(e)) throw EComPort(CError_ModemStatFailed, e);
+        // A driver without modem lines: every line reads off.
+        status = 0;
+    }
     TLineSignals signals;
     if (status & win::MS_CTS_ON) signals.Include(lsCTS);
     if (status & win::MS_DSR_ON) signals.Include(lsDSR);

@@ -298,7 +298,8 @@ private:
     void DeliverEvents(TComEvents kinds);
 
     template <typename T> void ChangeLine(T& field, T value);
-    void ReportSignalsAtOpen();
+    bool OpeningGone(unsigned opening) const;
+    void ReportSignalsAtOpen(unsigned opening);
     void ReportSignal(TLineSignal line, SignalCallback callback,
                       void (TCustomComPort::*event)(bool));
     int WaitPendingIo(PendingIo& io);
@@ -323,6 +324,8 @@ private:
     bool Loading_ = false;
     bool ThreadCreated_ = false;
     std::unique_ptr<TComThread> EventThread_;
+    // The thread a close is waiting for, while it waits.
+    TComThread* StoppingThread_ = nullptr;
     // Counts openings, so a batch delivered across a close and reopen stops there.
     unsigned Openings_ = 0;
     // Received bytes stay in the device for the OnRxChar handler to read.

@@ -21,6 +21,8 @@ constexpr std::array<std::uint32_t, 10> MaskBits = {
 // pause, so the loop never spins; a stop request still ends the pause at once.
 constexpr std::chrono::milliseconds FailedWaitBackoff{300};
 
+constexpr std::uint32_t ModemLineKinds = win::EV_CTS | win::EV_DSR | win::EV_RLSD | win::EV_RING;
+
 } // namespace
 
 std::uint32_t EventMaskOf(TComEvents events) {
@@ -49,23 +51,24 @@ struct TComThread::State {
 
 TComThread::TComThread(TCustomComPort* port) : port_(port), state_(std::make_shared<State>()) {
     // The mask is set before the thread waits, so nothing that happens from now on is missed.
-    port->Device().SetEventMask(EventMaskOf(port->Events()));
+    ComDevice& device = port->Device();
+    const std::uint32_t mask = EventMaskOf(port->Events());
+    int e = device.SetEventMask(mask);
+    // A driver without modem lines may refuse their kinds; the others are still worth
+    // watching.
+    if (e && device.IsUnsupported(e) && (mask & ModemLineKinds))
+        e = device.SetEventMask(mask & ~ModemLineKinds);
+    if (e) throw EComPort(CError_WaitFailed, e);
     thread_ = std::thread(&TComThread::Run, state_, port, port->SyncMethod());
 }
 
 TComThread::~TComThread() {
-    if (state_->Abandoned) {
+    Finish();
+    // Abandoned threads that are still inside their hand-over end by themselves.
+    if (state_->Ended)
+        thread_.join();
+    else
         thread_.detach();
-        return;
-    }
-    StopThread();
-    auto& queue = SyncQueue::Application();
-    auto ended = [this] { return state_->Ended.load(); };
-    while (!ended()) {
-        queue.RunPending();
-        queue.WaitForWork(std::chrono::milliseconds(1000), ended);
-    }
-    thread_.join();
 }
 
 void TComThread::StopThread() {
@@ -73,9 +76,17 @@ void TComThread::StopThread() {
     std::this_thread::yield();
 }
 
-void TComThread::Abandon() {
-    state_->Abandoned = true;
+void TComThread::Finish() {
+    if (DeliveringOnThisStack()) state_->Abandoned = true;
     StopThread();
+    if (state_->Abandoned) return;
+    auto& queue = SyncQueue::Application();
+    auto ended = [this] { return state_->Ended.load(); };
+    // A hand-over run here may abandon the thread; it ends when that hand-over returns.
+    while (!ended()) {
+        queue.RunPending();
+        queue.WaitForWork(std::chrono::milliseconds(1000), ended);
+    }
 }
 
 bool TComThread::DeliveringOnThisStack() const {
@@ -104,7 +115,9 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         std::uint32_t mask = 0;
         int e = device.WaitEvent(mask, state->StopEvent);
         ++state->Loops;
-        if (e == ComDevice::WaitStopped) break;
+        // A broken wait cannot be retried: the thread's own means of waiting are gone. It
+        // ends as a stop does.
+        if (e == ComDevice::WaitStopped || e == ComDevice::WaitBroken) break;
         if (e != 0) {
             if (state->StopEvent.WaitFor(FailedWaitBackoff)) break;
             continue;

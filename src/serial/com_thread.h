@@ -18,21 +18,22 @@ TComEvents EventsOfMask(std::uint32_t mask);
 
 class TComThread {
 public:
-    // Sets the device's event mask from the port's Events and starts waiting.
+    // Sets the device's event mask from the port's Events and starts waiting. A driver
+    // without modem lines that refuses their kinds gets a mask of the other kinds; any other
+    // refusal raises EComPort code 21.
     explicit TComThread(TCustomComPort* port);
-    // Stops the thread and waits for its end, running the hand-overs it queued meanwhile.
-    // After Abandon, does not wait.
+    // Finish, then the thread's end.
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 
     void StopThread();
-    // The port is closing from inside this thread's own hand-over, further up the caller's
-    // stack: the thread cannot end before that hand-over returns, so nobody waits for it; it
-    // ends as soon as the hand-over returns, without touching the device again.
-    void Abandon();
-    // True while the calling thread is inside this thread's DeliverEvents.
-    bool DeliveringOnThisStack() const;
+    // Asks the thread to end and waits until it has, running the hand-overs it queued
+    // meanwhile. Called from inside the thread's own hand-over (further up the caller's
+    // stack) it cannot wait, since the thread waits for that hand-over to return: the
+    // thread is then abandoned and ends as soon as the hand-over returns, without touching
+    // the device again.
+    void Finish();
     bool Ended() const;
 
     // Runs on the user-interface thread during a hand-over.
@@ -44,6 +45,7 @@ public:
 
 private:
     struct State;
+    bool DeliveringOnThisStack() const;
     static void Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMethod method);
     static void Deliver(State& state, TCustomComPort* port);
     TCustomComPort* port_;

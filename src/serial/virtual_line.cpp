@@ -122,6 +122,7 @@ public:
         std::lock_guard lock(line_->mutex_);
         if (int e = Enter(DeviceCall::GetModemStatus)) return e;
         const auto& self = line_->end(side_);
+        if (self.noModemLines) return vline::ErrNotSupported;
         const auto& peer = line_->other(side_);
         status = (peer.rts ? win::MS_CTS_ON : 0) | (peer.dtr ? win::MS_DSR_ON : 0) |
                  (self.ring ? win::MS_RING_ON : 0) | (self.rlsd ? win::MS_RLSD_ON : 0);
@@ -172,10 +173,17 @@ public:
         std::lock_guard lock(line_->mutex_);
         if (int e = Enter(DeviceCall::SetEventMask)) return e;
         auto& end = line_->end(side_);
+        constexpr std::uint32_t modemKinds =
+            win::EV_CTS | win::EV_DSR | win::EV_RLSD | win::EV_RING;
+        if (end.noModemLines && (mask & modemKinds)) return vline::ErrNotSupported;
         end.eventMask = mask;
         end.pendingEvents = 0;
         line_->changed_.notify_all();
         return 0;
+    }
+
+    bool IsUnsupported(int error) const override {
+        return error == vline::ErrNotSupported || error == vline::ErrInvalidFunction;
     }
 
     int WaitEvent(std::uint32_t& events, const StopEvent& stop) override {
@@ -373,6 +381,11 @@ bool VirtualLine::WaitIdle(Side side, std::chrono::milliseconds limit) const {
     return changed_.wait_for(lock, limit, [&] {
         return e.waiters > 0 && ((e.pendingEvents & e.eventMask) == 0 || e.eventsHeld);
     });
+}
+
+void VirtualLine::SetNoModemLines(Side side, bool none) {
+    std::lock_guard lock(mutex_);
+    end(side).noModemLines = none;
 }
 
 void VirtualLine::SetUnplugged(Side side, bool unplugged) {

@@ -37,10 +37,13 @@ const char* DeviceCallName(DeviceCall call);
 
 // Windows error numbers the virtual device answers with.
 namespace vline {
+inline constexpr int ErrInvalidFunction = 1;
 inline constexpr int ErrFileNotFound = 2;
 inline constexpr int ErrAccessDenied = 5;
 inline constexpr int ErrInvalidHandle = 6;
 inline constexpr int ErrBadCommand = 22;
+// Both of these mean the driver lacks the operation.
+inline constexpr int ErrNotSupported = 50;
 } // namespace vline
 
 class VirtualLine : public std::enable_shared_from_this<VirtualLine> {
@@ -90,6 +93,9 @@ public:
     bool WaitIdle(Side side, std::chrono::milliseconds limit) const;
     // The cable is pulled: every call at this end fails and no acquire succeeds.
     void SetUnplugged(Side side, bool unplugged);
+    // A driver without modem lines at this end (some virtual COM drivers): the modem status
+    // and an event mask with modem-line kinds are refused as not supported.
+    void SetNoModemLines(Side side, bool none);
 
 private:
     friend class VirtualComDevice;
@@ -111,6 +117,7 @@ private:
         int waiters = 0;
         bool writeStalled = false;
         bool unplugged = false;
+        bool noModemLines = false;
         std::vector<DeviceCall> calls;
         std::map<DeviceCall, std::pair<int, int>> failures; // call -> (error, times left)
     };

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdarg>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -165,6 +168,110 @@ TEST_F(PseudoTerminal, ASpeedChangeAppliesAtOnceWithoutDiscardingInput) {
     // Speeds without a termios constant go through the arbitrary-rate interface.
     EXPECT_NO_THROW(port->SetBaudRate(br14400));
     EXPECT_NO_THROW(port->SetBaudRate(br256000));
+    // A standard speed after them sets the input speed too (it follows the output speed).
+    port->SetBaudRate(br9600);
+    t = MasterView();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    const tcflag_t inputSpeed = (t.c_cflag & CIBAUD) >> 16;
+    EXPECT_TRUE(inputSpeed == 0 || inputSpeed == B9600) << "input speed bits " << inputSpeed;
+}
+
+// With no total write time-out a write lasts until its bytes have left, looking at the
+// output queue every few milliseconds. A pseudo-terminal never holds output, so the queue of
+// a slow line is played by a seam.
+std::atomic<int> outputQueueLooksHeld{0};
+
+} // namespace
+} // namespace veldar
+
+extern "C" int ioctl(int fd, unsigned long request, ...) __THROW {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (request == TIOCOUTQ && veldar::outputQueueLooksHeld > 0) {
+        --veldar::outputQueueLooksHeld;
+        *static_cast<int*>(arg) = 1;
+        return 0;
+    }
+    return static_cast<int>(syscall(SYS_ioctl, fd, request, arg));
+}
+
+namespace veldar {
+namespace {
+
+TEST_F(PseudoTerminal, AWriteWithoutTotalTimeOutWaitsUntilTheQueueHasEmptied) {
+    auto port = MakePort();
+    port->Timeouts().SetWriteTotalMultiplier(0);
+    port->Timeouts().SetWriteTotalConstant(0);
+    port->SetConnected(true);
+    outputQueueLooksHeld = 20;
+    // Run aside, so that a write that sleeps for ages fails the test instead of hanging it;
+    // the port is then left to the sleeping writer.
+    auto result = std::make_shared<std::atomic<int>>(-1);
+    TComPort* writer = port.release();
+    std::thread([writer, result] { *result = writer->SendText("LOAD\r"); }).detach();
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (*result < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(*result, 5);
+    EXPECT_EQ(outputQueueLooksHeld, 0);
+    EXPECT_EQ(ReadMaster(5), "LOAD\r");
+    delete writer;
+}
+
+// The device's queue holds the port's input size: a flood of noise is dropped beyond it, so
+// the reads of a dump request get through the noise to the answer, as the dump run polls.
+TEST_F(PseudoTerminal, AfterAFloodOfNoiseTheNextRequestIsAnswered) {
+    auto port = MakePort();
+    bool overrun = false;
+    port->OnError = [&](TCustomComPort*, TComErrors errors) {
+        overrun = overrun || errors.Contains(ceRxOver);
+    };
+    port->SetConnected(true);
+    std::atomic<bool> flooded{false};
+    std::thread flood([&] {
+        const std::string noise(1 << 20, 'z');
+        std::size_t sent = 0;
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (sent < noise.size() && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{master, POLLOUT, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            ssize_t n = write(master, noise.data() + sent, noise.size() - sent);
+            if (n > 0) sent += static_cast<std::size_t>(n);
+        }
+        flooded = sent == noise.size();
+    });
+    // The port's thread takes the flood in as the line's events are handed over; it is over
+    // once the terminal has held nothing for a while.
+    auto quietSince = std::chrono::steady_clock::now();
+    bool drained = test::PumpUntil([&] {
+        int waiting = 0;
+        ioctl(holdSlave, FIONREAD, &waiting);
+        auto now = std::chrono::steady_clock::now();
+        if (!flooded || waiting > 0) quietSince = now;
+        return now - quietSince > 200ms;
+    });
+    flood.join();
+    ASSERT_TRUE(flooded);
+    ASSERT_TRUE(drained);
+
+    int attempts = 0;
+    bool acknowledged = false;
+    while (!acknowledged && attempts < 10) {
+        ++attempts;
+        port->SendText("LOAD\r");
+        ASSERT_EQ(ReadMaster(5), "LOAD\r");
+        WriteMaster("ACK\r");
+        ByteString rx;
+        for (int wait = 0; wait <= 50; wait += 5) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            if (port->ReceiveText(rx, 250) > 0) break;
+        }
+        acknowledged = rx.find("ACK\r") != ByteString::npos;
+    }
+    EXPECT_TRUE(acknowledged) << "no answer through the noise in " << attempts << " requests";
+    EXPECT_TRUE(overrun) << "the lost bytes were not reported";
 }
 
 TEST_F(PseudoTerminal, ASecondOpenerIsRefusedAsBusy) {

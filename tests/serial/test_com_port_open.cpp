@@ -1,6 +1,11 @@
 // Opening and closing: steps, events and listener calls in their order, and what each
 // failure leaves behind.
 #include "port_fixture.h"
+#include "pump.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
 
 namespace veldar::test {
 namespace {
@@ -145,21 +150,112 @@ INSTANTIATE_TEST_SUITE_P(Codes, OpenSettingsFailure,
                                            SettingsFailure{DeviceCall::SetState, 7},
                                            SettingsFailure{DeviceCall::SetTimeouts, 8}));
 
-TEST_F(OpenClose, RefusedPurgeStopsTheCloseAndKeepsThePortOpen) {
+// The device failed after it was acquired: nothing may be left behind when the failure
+// reaches the caller.
+void ExpectFullyClosed(TComPort& p, VirtualLine& line) {
+    EXPECT_FALSE(p.Connected());
+    EXPECT_EQ(p.EventThread(), nullptr);
+    EXPECT_FALSE(line.IsAcquired(VirtualLine::A));
+    EXPECT_EQ(line.EventMask(VirtualLine::A), 0u) << "a thread was left over the released device";
+}
+
+// The thread runs, then its start fails (as when resuming it is refused).
+class PortWhoseThreadStartFails : public TComPort {
+public:
+    using TComPort::TComPort;
+
+protected:
+    void CreateEventThread() override {
+        TComPort::CreateEventThread();
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+};
+
+TEST_F(OpenClose, AFailureAfterTheDeviceWasAcquiredClosesItAllBeforeItIsRaised) {
+    StartJournal();
+    const std::pair<DeviceCall, int> failures[] = {{DeviceCall::SetEventMask, 21},
+                                                   {DeviceCall::GetModemStatus, 11}};
+    for (auto [call, code] : failures) {
+        line->FailCall(VirtualLine::A, call, 31, 1);
+        try {
+            port.SetConnected(true);
+            ADD_FAILURE() << DeviceCallName(call) << ": no exception";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.ErrorCode(), code);
+            EXPECT_EQ(e.OsError(), 31);
+        }
+        ExpectFullyClosed(port, *line);
+    }
+    // The listeners that heard of the opening hear of its end.
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "link Conn on"), 1);
+    EXPECT_EQ(journal.back(), "AfterClose");
+
+    PortWhoseThreadStartFails failing(line->Device(VirtualLine::A));
+    EXPECT_THROW(failing.SetConnected(true), std::system_error);
+    ExpectFullyClosed(failing, *line);
+}
+
+TEST_F(OpenClose, ADriverWithoutModemLinesOpensWithItsLinesOffAndStillReceives) {
+    OpenFarEnd(/*rts=*/true, /*dtr=*/true);
+    line->SetNoModemLines(VirtualLine::A, true);
+    StartJournal();
+    int received = 0;
+    port.OnRxChar = [&](TCustomComPort*, int count) { received += count; };
+    port.SetConnected(true);
+    EXPECT_EQ(journal,
+              (Texts{"BeforeOpen", "link Conn on", "AfterOpen", "link CTS off", "CTSChange off",
+                     "link DSR off", "DSRChange off", "link RLSD off", "RLSDChange off"}));
+    EXPECT_TRUE(port.QueryModemSignals().Empty());
+    EXPECT_EQ(line->EventMask(VirtualLine::A),
+              1535u & ~(win::EV_CTS | win::EV_DSR | win::EV_RLSD | win::EV_RING));
+    line->Deliver(VirtualLine::A, "abc");
+    EXPECT_TRUE(PumpUntil([&] { return received == 3; }));
+}
+
+TEST_F(OpenClose, AnUnpluggedAdapterClosesThoughItRefusesThePurgeAndReopensOncePluggedBack) {
     port.SetConnected(true);
     StartJournal();
-    line->FailCall(VirtualLine::A, DeviceCall::Purge, 6, 1);
+    line->SetUnplugged(VirtualLine::A, true);
+    port.SetConnected(false);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.EventThread(), nullptr);
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+    EXPECT_EQ(journal.back(), "AfterClose");
     try {
-        port.SetConnected(false);
+        port.SetConnected(true);
         FAIL() << "no exception";
     } catch (const EComPort& e) {
-        EXPECT_EQ(e.ErrorCode(), 5);
+        EXPECT_EQ(e.ErrorCode(), 1);
     }
+    line->SetUnplugged(VirtualLine::A, false);
+    port.SetConnected(true);
     EXPECT_TRUE(port.Connected());
-    EXPECT_TRUE(line->IsAcquired(VirtualLine::A));
-    EXPECT_EQ(journal.back(), "BeforeClose");
-    port.SetConnected(false);
-    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+}
+
+// A listener that processes messages can run a second close (a second double-click on the
+// connection LED) inside the first close, or inside the open's report of the lines.
+TEST_F(OpenClose, ACloseNestedInAListenerLeavesNothingForTheOuterOneToFailOn) {
+    StartJournal();
+    bool nested = false;
+    auto closeOnce = [&](TCustomComPort* p) {
+        if (std::exchange(nested, true)) return;
+        p->SetConnected(false);
+    };
+    link.OnCTSSignal = [&](TCustomComPort* p, bool on) {
+        if (!on) closeOnce(p);
+    };
+    port.SetConnected(true);
+    EXPECT_NO_THROW(port.SetConnected(false));
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "AfterClose"), 1);
+    ExpectFullyClosed(port, *line);
+
+    nested = false;
+    link.OnCTSSignal = nullptr;
+    link.OnConnSignal = [&](TCustomComPort* p, bool on) {
+        if (on) closeOnce(p);
+    };
+    EXPECT_NO_THROW(port.SetConnected(true));
+    ExpectFullyClosed(port, *line);
 }
 
 TEST_F(OpenClose, HandlerExceptionInTheAfterOpenStepLeavesThePortOpen) {

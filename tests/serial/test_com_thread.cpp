@@ -6,6 +6,7 @@
 #include "pump.h"
 #include "sync_queue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -271,6 +272,52 @@ TEST_F(EventThread, APortChangeInsideAHandOverReopensWithAFreshThread) {
     line->Deliver(VirtualLine::A, "b");
     ASSERT_TRUE(PumpUntil([&] { return counts.size() == 2; }));
     EXPECT_EQ(counts.back(), 1) << "the reopening kept nothing of the old line";
+}
+
+// The close waits for the thread and runs the hand-over it had queued; that handler closes
+// the port, or changes its name, itself.
+TEST_F(EventThread, ACloseRunFromAHandOverDuringACloseIsTheOnlyClose) {
+    StartJournal();
+    port.OnRxChar = [&](TCustomComPort* p, int count) {
+        counts.push_back(count);
+        p->SetConnected(false);
+    };
+    Open();
+    line->Deliver(VirtualLine::A, "a");
+    ASSERT_TRUE(WaitForQueuedHandOver());
+    port.SetConnected(false);
+    EXPECT_EQ(counts, std::vector<int>{1});
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "AfterClose"), 1);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+}
+
+TEST_F(EventThread, APortChangeRunFromAHandOverDuringACloseKeepsItsFreshThread) {
+    port.OnRxChar = [&](TCustomComPort* p, int count) {
+        counts.push_back(count);
+        if (counts.size() == 1) p->SetPort("COM2");
+    };
+    Open();
+    line->Deliver(VirtualLine::A, "a");
+    ASSERT_TRUE(WaitForQueuedHandOver());
+    port.SetConnected(false);
+    // The latest command wins: the port is open on the new name, and nothing of the old
+    // opening touched it afterwards.
+    EXPECT_TRUE(port.Connected());
+    EXPECT_TRUE(line->IsAcquired(VirtualLine::A));
+    EXPECT_EQ(line->AcquiredName(VirtualLine::A), "COM2");
+    ASSERT_TRUE(PumpUntilIdle());
+    EXPECT_EQ(line->EventMask(VirtualLine::A), 1535u);
+    line->Deliver(VirtualLine::A, "b");
+    ASSERT_TRUE(PumpUntil([&] { return counts.size() == 2; }));
+}
+
+TEST_F(EventThread, ABrokenWaitEndsTheThreadAsAStopDoes) {
+    line->FailCall(VirtualLine::A, DeviceCall::WaitEvent, ComDevice::WaitBroken, 1);
+    port.SetConnected(true);
+    ASSERT_TRUE(PumpUntil([&] { return port.EventThread()->Ended(); }));
+    EXPECT_EQ(line->EventMask(VirtualLine::A), 0u);
+    EXPECT_TRUE(port.Connected());
 }
 
 TEST_F(EventThread, AnUnpluggedAdapterNeitherSpinsNorStopsTheThread) {
