@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev libgtest-dev libgmock-dev)
+# Qt's own texts in French, and a narrow font that keeps the status to its label where
+# Tahoma is missing (DejaVu Sans Condensed).
+PACKAGES+=(qt6-translations-l10n fonts-dejavu-extra)
 
 install_missing() {
     local missing=()

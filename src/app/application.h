@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <functional>
 
+class QTranslator;
+
 namespace veldar {
 
 class TApplication : public QApplication {
@@ -22,5 +24,11 @@ public:
     // cannot place its own window.
     static void ChoosePlatform();
 };
+
+// Qt's own texts (the edit boxes' and scroll bars' menus, the standard buttons) in French
+// whatever the system's language, since the program speaks only French. The copy shipped in
+// a "translations" folder beside the program comes first, then Qt's own. Returns the
+// installed translator (owned by the application), or none when no copy was found.
+QTranslator* InstallQtFrench(QCoreApplication& app, const QString& executableFolder);
 
 } // namespace veldar

@@ -1,10 +1,13 @@
 // VELDAR: receives the measuring device's dumps on a serial port and saves them.
 #include "application.h"
+#include "dialogs.h"
 #include "main_window.h"
+#include "single_instance.h"
 
 #include <QDir>
 #include <QSessionManager>
 #include <QTimer>
+#include <iostream>
 #ifndef _WIN32
 #include "quit_signals.h"
 #endif
@@ -13,10 +16,28 @@ int main(int argc, char** argv) {
     veldar::TApplication::ChoosePlatform();
     veldar::TApplication app(argc, argv);
 
+    // One VELDAR per folder; a later start shows the first one's window and leaves the port
+    // and the settings file alone.
+    veldar::SingleInstance instance(QCoreApplication::applicationDirPath());
+    if (!instance.Acquire()) {
+        const char* const alreadyRunning = "VELDAR est déjà lancé";
+        std::cerr << alreadyRunning << std::endl;
+        // Only when the first cannot be reached: its window coming up is answer enough.
+        if (!instance.AskFirstToShow())
+            veldar::QtDialogs(nullptr).Message(QString::fromUtf8(alreadyRunning),
+                                               QMessageBox::Information);
+        return 0;
+    }
+
     veldar::TfrmMain::Environment environment;
     environment.ExecutableFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     veldar::TfrmMain frmMain(std::move(environment));
     app.ShowException = [&frmMain](const QString& text) { frmMain.ShowError(text); };
+    QObject::connect(&instance, &veldar::SingleInstance::ShowRequested, &frmMain, [&frmMain] {
+        frmMain.ShowFromTray();
+        frmMain.raise();
+        frmMain.activateWindow();
+    });
     // The end-of-session query reaches Qt through a native window.
     frmMain.winId();
     QObject::connect(

@@ -4,15 +4,16 @@
 #include "app_images.h"
 #include "com_led.h"
 #include "cp1252.h"
+#include "port_failure.h"
 #include "text_int.h"
 #include "tray_backend.h"
 #include "tray_icon.h"
+#include "window_font.h"
+#include "window_texts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
@@ -22,6 +23,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
+#ifndef _WIN32
+#include "port_names.h"
+#endif
 
 namespace veldar {
 
@@ -34,20 +38,11 @@ ByteString ToBytes(const QString& text) {
     return Utf8ToCp1252(text.toStdString());
 }
 
-// The window's font; Tahoma where the system has it, the platform's sans font elsewhere.
-QFont WindowFont(bool bold = false) {
-    QFont font(QStringLiteral("Tahoma"));
-    if (!QFontInfo(font).exactMatch()) font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(11);
-    font.setBold(bold);
-    return font;
-}
-
 constexpr int CollapsedHeight = 106;
 constexpr int ExpandedHeight = 450;
 constexpr int SnapMargin = 10;
 const char* const StatusPutInDump = "Mettre l'appareil en d\xE9vidage.";
-const char* const StatusNotConnected = "Non-connet\xE9 au port COM.";
+const char* const StatusNotConnected = texts::StatusNotConnected;
 
 } // namespace
 
@@ -146,14 +141,14 @@ void TfrmMain::BuildControls() {
     mmoMain->setLineWrapMode(QPlainTextEdit::NoWrap);
     mmoMain->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmoMain->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The log is the program's to write: keys typed there would read as received lines.
+    mmoMain->setReadOnly(true);
 
     lblMsg = new QLabel(QStringLiteral("Mettre l'appareil en vidage."), this);
-    lblMsg->setGeometry(56, 36, 177, 41);
+    lblMsg->setGeometry(QRect(QPoint(56, 36), StatusLabelSize));
     lblMsg->setWordWrap(true);
     lblMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblMsg->setFont(WindowFont(true));
-    // Three lines of status; a stand-in for Tahoma may need a little more room than it.
-    lblMsg->resize(177, std::max(41, 3 * lblMsg->fontMetrics().lineSpacing()));
     lblMsg->setStyleSheet(QStringLiteral("color: navy;"));
 
     pnlImg = new QFrame(this);
@@ -315,10 +310,9 @@ void TfrmMain::ConnectPort(int number) {
     try {
         ComPort1.SetConnected(true);
         SetStatus(StatusPutInDump);
-    } catch (const std::exception&) {
-        boxes_->Message(QStringLiteral("Impossible d'ouvrir ce port"));
-        SetStatus(ByteString(StatusNotConnected) +
-                  "\r\n(Double cliquer sur la LED de connexion pour retenter)");
+    } catch (const std::exception& e) {
+        TellOpenFailure(e);
+        SetStatus(ByteString(StatusNotConnected) + texts::StatusRetryHint);
     }
     if (!ComPort1.Connected()) {
         State.Busy = busyBefore || State.Quitting;
@@ -332,6 +326,25 @@ void TfrmMain::ConnectPort(int number) {
     }
     // Once quitting, nothing may start a dump any more.
     State.Busy = State.Quitting;
+}
+
+// The box keeps its first line; the reason the platform gave goes on a second line and, as
+// one line, to the log.
+void TfrmMain::TellOpenFailure(const std::exception& error) {
+    ByteString reason;
+    if (const auto* portError = dynamic_cast<const EComPort*>(&error)) {
+        std::string devicePath;
+#ifndef _WIN32
+        devicePath = ResolvePortPath(ComPort1.Port(), NativePath(exeFolder_).string());
+#endif
+        reason = PortOpenFailureReason(portError->ErrorCode(), portError->OsError(), devicePath);
+    }
+    if (reason.empty()) {
+        boxes_->Message(FromBytes(texts::PortNotOpened));
+        return;
+    }
+    boxes_->Message(FromBytes(ByteString(texts::PortNotOpened) + "\n" + reason));
+    AddLogLine(ByteString(texts::PortNotOpened) + " " + ComPort1.Port() + ": " + reason);
 }
 
 void TfrmMain::DisconnectPort() {

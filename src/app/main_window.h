@@ -200,6 +200,7 @@ private:
     // A port command asked for while a dump runs waits for its end.
     void PortCommand(std::function<void()> command);
     void DumpFinished();
+    void TellOpenFailure(const std::exception& error);
     // The end of a quit, once nothing up the stack holds the port.
     void FinishQuit();
     void FinishQuitLater();

@@ -2,16 +2,17 @@
 #include "main_window.h"
 
 #include "cp1252.h"
+#include "file_viewer.h"
 #include "tray_icon.h"
+#include "window_texts.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QUrl>
 #include <chrono>
 #include <thread>
 
@@ -130,7 +131,12 @@ void TfrmMain::ShowMessage(const ByteString& text) {
 }
 
 void TfrmMain::ShowNamePanel() {
+    // The wait shows the panel again and again: only its first showing takes the keyboard,
+    // so that a typed name replaces the proposed one and no key lands in the log.
+    if (!PnlNomFic->isHidden()) return;
     PnlNomFic->show();
+    txtNomFic->setFocus(Qt::OtherFocusReason);
+    txtNomFic->selectAll();
 }
 void TfrmMain::HideNamePanel() {
     PnlNomFic->hide();
@@ -161,7 +167,9 @@ ByteString TfrmMain::HomeFolder() const {
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdU16String(file.u16string())));
+    // The file is saved whatever happens here; the log says when nothing could show it.
+    OpenWithDesktop(QString::fromStdU16String(file.u16string()), this,
+                    [this] { AddLogLine(texts::FileNotViewed); });
 }
 
 bool TfrmMain::StopRequested() const {

@@ -46,7 +46,8 @@ TEST_F(WindowTest, TheSettingsFileGivesPortFolderAndOptions) {
 TEST_F(WindowTest, APortThatCannotOpenAtStartLeavesEveryTriggerOff) {
     line->FailCall(VirtualLine::A, DeviceCall::Acquire, 2);
     window->FormCreate();
-    EXPECT_EQ(boxes->Messages, QStringList{"Impossible d'ouvrir ce port"});
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_EQ(boxes->Messages[0].section('\n', 0, 0), "Impossible d'ouvrir ce port");
     EXPECT_FALSE(window->isVisible()) << "told before the window is ever shown";
     EXPECT_TRUE(window->State.Busy);
     window->clCtsDblClick();

@@ -92,7 +92,8 @@ TEST_F(WindowTest, AFailedOpenTellsAndKeepsTheNewName) {
     QString statusAtMessage;
     boxes->OnMessage = [&] { statusAtMessage = Status(); };
     window->ConnectPort(7);
-    EXPECT_EQ(boxes->Messages, QStringList{"Impossible d'ouvrir ce port"});
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_EQ(boxes->Messages[0].section('\n', 0, 0), "Impossible d'ouvrir ce port");
     EXPECT_EQ(statusAtMessage, NotConnected) << "the box comes before the two-line status";
     EXPECT_EQ(Status(), NotConnected + "\n(Double cliquer sur la LED de connexion pour retenter)");
     EXPECT_EQ(window->windowTitle(), "VELDAR - Version 1.02 - Lecture sur le port COM7");
