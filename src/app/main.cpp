@@ -1,10 +1,13 @@
 // VELDAR: receives the measuring device's dumps on a serial port and saves them.
 #include "application.h"
+#include "config_location.h"
 #include "main_window.h"
 
 #include <QDir>
+#include <QLibraryInfo>
 #include <QSessionManager>
 #include <QTimer>
+#include <QTranslator>
 #ifndef _WIN32
 #include "quit_signals.h"
 #endif
@@ -12,9 +15,17 @@
 int main(int argc, char** argv) {
     veldar::TApplication::ChoosePlatform();
     veldar::TApplication app(argc, argv);
+    // Qt's own texts (edit boxes' context menus...) in French like the rest of the program.
+    QTranslator qtFrench;
+    if (qtFrench.load(QStringLiteral("qtbase_fr"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtFrench);
 
     veldar::TfrmMain::Environment environment;
-    environment.ExecutableFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    const std::filesystem::path folder = veldar::ProgramFolder(
+        veldar::BuiltLayout(), QCoreApplication::applicationDirPath().toStdU16String());
+    environment.ExecutableFolder =
+        QDir::toNativeSeparators(QString::fromStdU16String(folder.u16string()));
     veldar::TfrmMain frmMain(std::move(environment));
     app.ShowException = [&frmMain](const QString& text) { frmMain.ShowError(text); };
     // The end-of-session query reaches Qt through a native window.
