@@ -4,6 +4,8 @@
 #   ./veldar.sh demo   builds VELDAR and runs its main job against the bundled device
 #   ./veldar.sh test   builds VELDAR and runs every test
 # Both install the packages they need when they are missing, then build into build/.
+# A third command makes the Debian package (built into build-package/):
+#   ./veldar.sh package   builds dist/veldar_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -87,6 +89,23 @@ windows() {
     tools/windows/package_zip.sh "$qt" build-windows/veldar.exe dist/veldar-windows-x64.zip
 }
 
+# The installed program keeps its settings and COMn links in the user's ~/.config/veldar/;
+# the package adds the menu entry, the icon and an autostart entry to copy per user.
+package() {
+    install_missing "${PACKAGES[@]}" dpkg-dev file
+    cmake --preset package >/dev/null
+    cmake --build --preset package
+    rm -rf build-package/cpack
+    if ! (cd build-package && cpack -B cpack >cpack.log 2>&1); then
+        cat build-package/cpack.log >&2
+        return 1
+    fi
+    mkdir -p dist
+    rm -f dist/veldar_*_amd64.deb
+    cp build-package/cpack/veldar_*_amd64.deb dist/
+    echo "Package: $(pwd)/$(ls dist/veldar_*_amd64.deb)"
+}
+
 case "${1:-}" in
 demo)
     demo
@@ -98,8 +117,11 @@ test)
 windows)
     windows
     ;;
+package)
+    package
+    ;;
 *)
-    echo "usage: $0 demo|test|windows" >&2
+    echo "usage: $0 demo|test|windows|package" >&2
     exit 2
     ;;
 esac

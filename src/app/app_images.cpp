@@ -7,11 +7,12 @@
 
 namespace veldar {
 
-QImage ProgramIcon() {
-    QImage image(32, 32, QImage::Format_ARGB32);
+QImage ProgramIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     // The device: a rounded box with a small screen.
     p.setPen(QPen(QColor(0, 0, 96), 1.5));
     p.setBrush(QColor(40, 90, 170));

@@ -6,8 +6,9 @@
 
 namespace veldar {
 
-// 32 x 32: a measuring probe over a serial plug.
-QImage ProgramIcon();
+// size x size (32 for the window and the tray): a measuring device with its cable and
+// serial plug, drawn on a 32-unit grid scaled to the size.
+QImage ProgramIcon(int size = 32);
 // 204 x 38, 24 bits per pixel: the name on a light band.
 QImage LogoImage();
 // The window's background: a soft grey-blue, the colour inactive caption texts had on the

@@ -1,5 +1,6 @@
 // VELDAR: receives the measuring device's dumps on a serial port and saves them.
 #include "application.h"
+#include "config_location.h"
 #include "dialogs.h"
 #include "main_window.h"
 #include "single_instance.h"
@@ -15,10 +16,13 @@
 int main(int argc, char** argv) {
     veldar::TApplication::ChoosePlatform();
     veldar::TApplication app(argc, argv);
+    const std::filesystem::path folder = veldar::ProgramFolder(
+        veldar::BuiltLayout(), QCoreApplication::applicationDirPath().toStdU16String());
+    const QString programFolder = QString::fromStdU16String(folder.u16string());
 
     // One VELDAR per folder; a later start shows the first one's window and leaves the port
     // and the settings file alone.
-    veldar::SingleInstance instance(QCoreApplication::applicationDirPath());
+    veldar::SingleInstance instance(programFolder);
     if (!instance.Acquire()) {
         const char* const alreadyRunning = "VELDAR est déjà lancé";
         std::cerr << alreadyRunning << std::endl;
@@ -30,7 +34,7 @@ int main(int argc, char** argv) {
     }
 
     veldar::TfrmMain::Environment environment;
-    environment.ExecutableFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    environment.ExecutableFolder = QDir::toNativeSeparators(programFolder);
     veldar::TfrmMain frmMain(std::move(environment));
     app.ShowException = [&frmMain](const QString& text) { frmMain.ShowError(text); };
     QObject::connect(&instance, &veldar::SingleInstance::ShowRequested, &frmMain, [&frmMain] {

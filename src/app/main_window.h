@@ -47,7 +47,9 @@ class TfrmMain : public QWidget, public DumpHost {
 public:
     // What the window needs of the platform; tests give their own.
     struct Environment {
-        // The executable's folder: settings file, COMn links, fallback destination.
+        // The program's folder (config_location.h): the executable's, or the user's
+        // configuration folder in the installed layout. Settings file, COMn links,
+        // fallback destination and rescue copies.
         QString ExecutableFolder;
         std::unique_ptr<ComDevice> Device;   // the platform's serial device when empty
         std::unique_ptr<Dialogs> Boxes;      // real modal boxes when empty

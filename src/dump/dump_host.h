@@ -52,7 +52,8 @@ public:
     virtual bool OverwriteFile() const = 0;
     virtual bool ViewFile() const = 0;
 
-    // The executable's folder, ending with a path delimiter.
+    // The program's folder, ending with a path delimiter: the executable's, or the user's
+    // configuration folder for an installed program.
     virtual ByteString ExecutableFolder() const = 0;
     // The user's home folder, for a rescue copy when nothing else can be written.
     virtual ByteString HomeFolder() const = 0;

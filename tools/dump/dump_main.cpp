@@ -2,8 +2,10 @@
 // waits for the device to start a dump (received bytes or CTS), runs it with the same engine
 // and saves the capture with the same file rules. Nothing is read from or written to
 // VELDAR.ini.
+#include "config_location.h"
 #include "cp1252.h"
 #include "dump_engine.h"
+#include "port_names.h"
 #include "sync_queue.h"
 #include "terminal_host.h"
 
@@ -45,6 +47,9 @@ capture as VELDAR would.
   --stats            print the dump's figures at the end: records, elapsed and slept
                      milliseconds (the protocol's own poll sleeps)
   --help             this text
+
+"This program's folder" is the folder of its executable, or, for the installed package,
+the user's ~/.config/veldar ($XDG_CONFIG_HOME/veldar), the same folder as VELDAR's.
 
 A name the device does not give is asked on the terminal; without a terminal the clock
 names the file. SIGINT and SIGTERM stop as quitting VELDAR would: the records accepted so
@@ -124,7 +129,8 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
 int Run(const Options& o) {
     ProgramState state;
     state.DestPath = Utf8ToCp1252(o.Dest);
-    TComPort port(CreatePlatformDevice(o.LinkDir));
+    TComPort port(CreatePlatformDevice(
+        o.LinkDir.empty() ? ProgramFolder(BuiltLayout(), ExecutableFolder()).string() : o.LinkDir));
     port.SetPort(o.Port);
     port.SetBaudRate(br115200);
     port.FlowControl().SetControlDTR(dtrEnable);

@@ -1,6 +1,7 @@
 #include "terminal_host.h"
 
 #include "capture_files.h"
+#include "config_location.h"
 #include "cp1252.h"
 #include "port_names.h"
 #include "sync_queue.h"
@@ -105,7 +106,8 @@ void TerminalHost::ShowMessage(const ByteString& text) {
 }
 
 ByteString TerminalHost::ExecutableFolder() const {
-    return WithDelimiter(Utf8ToCp1252(veldar::ExecutableFolder()));
+    return WithDelimiter(
+        Utf8ToCp1252(ProgramFolder(BuiltLayout(), veldar::ExecutableFolder()).string()));
 }
 
 ByteString TerminalHost::HomeFolder() const {
