@@ -1,11 +1,10 @@
 #include "single_instance.h"
 
-#include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
-#include <QLocalSocket>
-#include <QThread>
+#include <QSaveFile>
+#include <QTimer>
 #include <iostream>
 
 namespace veldar {
@@ -13,20 +12,13 @@ namespace veldar {
 namespace {
 
 constexpr int ReachFirstMs = 3000;
-const QByteArray ShowRequest = "show\n";
-
-// One name per folder, short enough for any platform's socket or pipe names.
-QString ServerName(const QString& lockPath) {
-    const QByteArray hash =
-        QCryptographicHash::hash(lockPath.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return QStringLiteral("VELDAR-") + QString::fromLatin1(hash.left(20));
-}
 
 } // namespace
 
 SingleInstance::SingleInstance(const QString& folder, QObject* parent)
-    : QObject(parent), lock_(QDir(folder).absoluteFilePath(QString::fromLatin1(LockFileName))),
-      serverName_(ServerName(QFileInfo(lock_.fileName()).absoluteFilePath())) {
+    : QObject(parent), folder_(QDir(folder).absolutePath()),
+      showRequest_(QDir(folder_).absoluteFilePath(QString::fromLatin1(ShowRequestFileName))),
+      lock_(QDir(folder_).absoluteFilePath(QString::fromLatin1(LockFileName))) {
     // Held for the whole run: the lock is stale only when its program has ended.
     lock_.setStaleLockTime(0);
 }
@@ -41,47 +33,51 @@ bool SingleInstance::Acquire() {
                   << std::endl;
         return true;
     }
-    Listen();
+    Watch();
     return true;
 }
 
-void SingleInstance::Listen() {
-    server_ = std::make_unique<QLocalServer>();
-    // Whoever listened under this name before us has ended: we hold the lock.
-    QLocalServer::removeServer(serverName_);
-    if (!server_->listen(serverName_)) {
-        std::cerr << "VELDAR: " << server_->errorString().toStdString() << std::endl;
+void SingleInstance::Watch() {
+    watcher_ = std::make_unique<QFileSystemWatcher>();
+    if (!watcher_->addPath(folder_)) {
+        std::cerr << "VELDAR: " << QDir::toNativeSeparators(folder_).toStdString()
+                  << " cannot be watched; a second VELDAR cannot show this one's window"
+                  << std::endl;
         return;
     }
-    connect(server_.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = server_->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->canReadLine()) return;
-                const bool show = socket->readLine() == ShowRequest;
-                socket->disconnectFromServer();
-                if (show) emit ShowRequested();
-            });
-        }
-    });
+    // The folder changes whenever a file in it comes or goes, the request among them.
+    connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, this,
+            &SingleInstance::TakeShowRequest);
+    // A request left before the watch began, by a later start that came in between; taken
+    // once the caller has had the chance to connect to ShowRequested.
+    QTimer::singleShot(0, this, &SingleInstance::TakeShowRequest);
+}
+
+void SingleInstance::TakeShowRequest() {
+    // Removing the request is the answer the later start waits for.
+    if (QFileInfo::exists(showRequest_) && QFile::remove(showRequest_)) emit ShowRequested();
 }
 
 bool SingleInstance::AskFirstToShow() {
-    // The first program may have taken the lock a moment ago and not be listening yet.
-    QDeadlineTimer deadline(ReachFirstMs);
-    while (true) {
-        QLocalSocket socket;
-        socket.connectToServer(serverName_);
-        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            socket.write(ShowRequest);
-            const bool sent =
-                socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()));
-            socket.disconnectFromServer();
-            return sent;
-        }
-        if (deadline.hasExpired()) return false;
-        QThread::msleep(50);
-    }
+    QFileSystemWatcher watcher;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+        if (!QFileInfo::exists(showRequest_)) loop.quit();
+    });
+    watcher.addPath(folder_);
+
+    // Written under another name and renamed: the first never sees half a request.
+    QSaveFile request(showRequest_);
+    if (!request.open(QIODevice::WriteOnly) || !request.commit()) return false;
+    deadline.start(ReachFirstMs);
+    if (QFileInfo::exists(showRequest_)) loop.exec();
+    if (!QFileInfo::exists(showRequest_)) return true;
+    // Nobody took it: a program that starts here later must not show its window for it.
+    QFile::remove(showRequest_);
+    return false;
 }
 
 } // namespace veldar

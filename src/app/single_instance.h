@@ -1,10 +1,10 @@
 // One VELDAR per folder: two programs beside the same settings file would each show a tray
 // icon, fight for the port and overwrite each other's settings at quit. The first takes a
-// lock file beside the settings file and listens; a later start finds the lock, asks the
-// first to show its window and ends.
+// lock file beside the settings file and watches the folder; a later start finds the lock,
+// leaves a request file beside it for the first to show its window, and ends.
 #pragma once
 
-#include <QLocalServer>
+#include <QFileSystemWatcher>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -24,22 +24,26 @@ public:
     // be written (a read-only one) does not stop the program: true then.
     bool Acquire();
 
-    // Asks the VELDAR that holds the lock to show its window; false when it cannot be
-    // reached within a few seconds.
+    // Asks the VELDAR that holds the lock to show its window; false when it has not taken the
+    // request within a few seconds.
     bool AskFirstToShow();
 
     static constexpr const char* LockFileName = "VELDAR.lock";
+    static constexpr const char* ShowRequestFileName = "VELDAR.show";
 
 signals:
     // A later start asked this program to show its window.
     void ShowRequested();
 
 private:
-    void Listen();
+    void Watch();
+    void TakeShowRequest();
 
+    QString folder_;
+    QString showRequest_;
     QLockFile lock_;
-    QString serverName_;
-    std::unique_ptr<QLocalServer> server_;
+    // The system's change notifications: nothing wakes the program while no file changes.
+    std::unique_ptr<QFileSystemWatcher> watcher_;
 };
 
 } // namespace veldar
