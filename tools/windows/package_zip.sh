@@ -21,10 +21,11 @@ done
 cp /usr/share/qt6/translations/qtbase_fr.qm "$dir/translations/"
 find "$dir" \( -name '*.exe' -o -name '*.dll' \) -exec "$cross-strip" --strip-unneeded {} +
 
-# Every DLL the program and its plugins import must be in the folder or be Windows' own.
+# Every DLL the program and its plugins import must be in the folder or be Windows' own
+# (an import library of MinGW's, or an API set).
 missing=$(find "$dir" \( -name '*.exe' -o -name '*.dll' \) -exec "$cross-objdump" -p {} + |
     sed -n 's/^\s*DLL Name: //p' | sort -u | while read -r dll; do
-        [ -e "$dir/$dll" ] || [ -e "/usr/$cross/lib/lib${dll%.dll}.a" ] ||
+        [[ $dll == api-ms-win-* ]] || [ -e "$dir/$dll" ] || [ -e "/usr/$cross/lib/lib${dll%.dll}.a" ] ||
             [ -e "/usr/$cross/lib/lib$(echo "${dll%.dll}" | tr 'A-Z' 'a-z').a" ] || echo "$dll"
     done)
 if [ -n "$missing" ]; then
