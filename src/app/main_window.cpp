@@ -4,6 +4,7 @@
 #include "app_images.h"
 #include "com_led.h"
 #include "cp1252.h"
+#include "native_path.h"
 #include "text_int.h"
 #include "tray_backend.h"
 #include "tray_icon.h"
@@ -27,9 +28,6 @@ namespace veldar {
 
 namespace {
 
-QString FromBytes(const ByteString& text) {
-    return QString::fromStdString(Cp1252ToUtf8(text));
-}
 ByteString ToBytes(const QString& text) {
     return Utf8ToCp1252(text.toStdString());
 }
@@ -65,7 +63,7 @@ TfrmMain::TfrmMain(Environment environment)
       boxes_(environment.Boxes ? std::move(environment.Boxes) : std::make_unique<QtDialogs>(this)),
       files_(environment.Files ? std::move(environment.Files) : std::make_unique<CaptureFiles>()),
       sleepFor_(std::move(environment.SleepFor)), clock_(std::move(environment.Clock)),
-      exeFolder_(WithDelimiter(ToBytes(environment.ExecutableFolder))),
+      exeFolder_(WithDelimiter(ToPath(environment.ExecutableFolder))),
       engine_(State, ComPort1, *this, *files_), readSettings_(std::move(environment.ReadSettings)) {
     setWindowTitle(QStringLiteral("VELDAR"));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
@@ -385,7 +383,7 @@ void TfrmMain::mnuFichierClick() {
 void TfrmMain::mnuEnregistrerClick() {
     // Opens on the current folder, not on the destination.
     QString directory;
-    if (boxes_->SelectDirectory(directory)) State.DestPath = ToBytes(directory);
+    if (boxes_->SelectDirectory(directory)) State.DestPath = ToPath(directory);
 }
 
 void TfrmMain::mnuMonterClick() {
@@ -420,7 +418,7 @@ void TfrmMain::ShowFromTray() {
     else
         show();
     raise();
-    pnlImg->setToolTip(FromBytes(State.DestPath));
+    pnlImg->setToolTip(FromPath(State.DestPath));
     State.InTray = false;
 }
 
@@ -430,7 +428,7 @@ void TfrmMain::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && minimisedInsteadOfTray_ && State.InTray &&
         !(windowState() & Qt::WindowMinimized) && isVisible()) {
         State.InTray = false;
-        pnlImg->setToolTip(FromBytes(State.DestPath));
+        pnlImg->setToolTip(FromPath(State.DestPath));
     }
 }
 

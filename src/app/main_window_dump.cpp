@@ -2,6 +2,7 @@
 #include "main_window.h"
 
 #include "cp1252.h"
+#include "native_path.h"
 #include "tray_icon.h"
 
 #include <QApplication>
@@ -76,6 +77,10 @@ void TfrmMain::SetStatus(const ByteString& caption) {
 }
 void TfrmMain::AddLogLine(const ByteString& line) {
     mmoMain->appendPlainText(ToDisplay(line));
+}
+void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                              const ByteString& after) {
+    mmoMain->appendPlainText(ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 void TfrmMain::ClearLog() {
     mmoMain->clear();
@@ -152,16 +157,16 @@ bool TfrmMain::ViewFile() const {
     return mnuFichier->isChecked();
 }
 
-ByteString TfrmMain::ExecutableFolder() const {
+std::filesystem::path TfrmMain::ExecutableFolder() const {
     return exeFolder_;
 }
 
-ByteString TfrmMain::HomeFolder() const {
-    return WithDelimiter(Utf8ToCp1252(QDir::toNativeSeparators(QDir::homePath()).toStdString()));
+std::filesystem::path TfrmMain::HomeFolder() const {
+    return WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())));
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdU16String(file.u16string())));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromPath(file)));
 }
 
 bool TfrmMain::StopRequested() const {

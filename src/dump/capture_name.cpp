@@ -1,5 +1,7 @@
 #include "capture_name.h"
 
+#include "cp1252.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -30,7 +32,27 @@ bool IsReservedDeviceName(const std::string& name) {
            stem[3] >= '1' && stem[3] <= '9';
 }
 
+// What one Windows-1252 character takes in a file name: every one is a single UTF-16 unit
+// on Windows; on Linux its UTF-8 form counts, up to three bytes.
+std::size_t NameUnits([[maybe_unused]] char c) {
+#ifdef _WIN32
+    return 1;
+#else
+    return Cp1252ToUtf8(std::string(1, c)).size();
+#endif
+}
+
 } // namespace
+
+std::string FittedFileName(const std::string& name, std::string_view suffix) {
+    std::size_t units = 0;
+    for (char c : suffix)
+        units += NameUnits(c);
+    std::size_t kept = 0;
+    while (kept < name.size() && units + NameUnits(name[kept]) <= MaxFileNameLength)
+        units += NameUnits(name[kept++]);
+    return name.substr(0, kept);
+}
 
 std::string TrimBlanks(const std::string& text) {
     auto first = std::find_if_not(text.begin(), text.end(), IsBlank);

@@ -2,7 +2,6 @@
 // waits for the device to start a dump (received bytes or CTS), runs it with the same engine
 // and saves the capture with the same file rules. Nothing is read from or written to
 // VELDAR.ini.
-#include "cp1252.h"
 #include "dump_engine.h"
 #include "sync_queue.h"
 #include "terminal_host.h"
@@ -123,7 +122,7 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
 
 int Run(const Options& o) {
     ProgramState state;
-    state.DestPath = Utf8ToCp1252(o.Dest);
+    state.DestPath = o.Dest;
     TComPort port(CreatePlatformDevice(o.LinkDir));
     port.SetPort(o.Port);
     port.SetBaudRate(br115200);
@@ -137,6 +136,10 @@ int Run(const Options& o) {
     port.OnCTSChange = [&](TCustomComPort* sender, bool on) {
         engine.ComPort1CTSChange(sender, on);
     };
+    // One dump run per call of this program: a byte or a CTS change after it, even one handed
+    // over before the queue has drained or while the port closes, starts no second run whose
+    // result would replace the first one's.
+    engine.OnFinished = [&] { state.Busy = true; };
 
     // As at VELDAR's start: no dump until the port is open and the device woken.
     state.Busy = true;
