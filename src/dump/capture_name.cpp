@@ -32,25 +32,20 @@ bool IsReservedDeviceName(const std::string& name) {
            stem[3] >= '1' && stem[3] <= '9';
 }
 
-// What one Windows-1252 character takes in a file name: every one is a single UTF-16 unit
-// on Windows; on Linux its UTF-8 form counts, up to three bytes.
-std::size_t NameUnits([[maybe_unused]] char c) {
-#ifdef _WIN32
-    return 1;
-#else
-    return Cp1252ToUtf8(std::string(1, c)).size();
-#endif
+// What one Windows-1252 character takes in a file name: its UTF-8 form, up to three bytes.
+std::size_t NameBytes(char c) {
+    return static_cast<unsigned char>(c) < 0x80 ? 1 : Cp1252ToUtf8(std::string(1, c)).size();
 }
 
 } // namespace
 
 std::string FittedFileName(const std::string& name, std::string_view suffix) {
-    std::size_t units = 0;
+    std::size_t bytes = 0;
     for (char c : suffix)
-        units += NameUnits(c);
+        bytes += NameBytes(c);
     std::size_t kept = 0;
-    while (kept < name.size() && units + NameUnits(name[kept]) <= MaxFileNameLength)
-        units += NameUnits(name[kept++]);
+    while (kept < name.size() && bytes + NameBytes(name[kept]) <= MaxFileNameLength)
+        bytes += NameBytes(name[kept++]);
     return name.substr(0, kept);
 }
 

@@ -17,11 +17,13 @@ std::string TrimBlanks(const std::string& text);
 // Ordinary names are unchanged.
 std::string SafeFileName(const std::string& name);
 
-// The longest name a folder takes: 255 bytes of UTF-8 on Linux, 255 UTF-16 units on Windows.
+// The longest name, in bytes of UTF-8, that Linux folders take. Windows counts 255 UTF-16
+// units, never fewer than the UTF-8 bytes of the same name: a name within this bound also
+// fits there, and on a share that a Linux server provides.
 inline constexpr std::size_t MaxFileNameLength = 255;
 
 // The Windows-1252 name cut from its end, a character at a time, until the name followed by
-// the suffix fits in MaxFileNameLength once in the platform's encoding.
+// the suffix takes at most MaxFileNameLength bytes of UTF-8.
 std::string FittedFileName(const std::string& name, std::string_view suffix);
 
 } // namespace veldar
