@@ -4,6 +4,7 @@
 #include "app_images.h"
 #include "com_led.h"
 #include "cp1252.h"
+#include "native_path.h"
 #include "port_failure.h"
 #include "text_int.h"
 #include "tray_backend.h"
@@ -60,7 +61,7 @@ TfrmMain::TfrmMain(Environment environment)
       boxes_(environment.Boxes ? std::move(environment.Boxes) : std::make_unique<QtDialogs>(this)),
       files_(environment.Files ? std::move(environment.Files) : std::make_unique<CaptureFiles>()),
       sleepFor_(std::move(environment.SleepFor)), clock_(std::move(environment.Clock)),
-      exeFolder_(WithDelimiter(ToBytes(environment.ExecutableFolder))),
+      exeFolder_(WithDelimiter(ToPath(environment.ExecutableFolder))),
       engine_(State, ComPort1, *this, *files_), readSettings_(std::move(environment.ReadSettings)) {
     setWindowTitle(QStringLiteral("VELDAR"));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
@@ -335,7 +336,7 @@ void TfrmMain::TellOpenFailure(const std::exception& error) {
     if (const auto* portError = dynamic_cast<const EComPort*>(&error)) {
         std::string devicePath;
 #ifndef _WIN32
-        devicePath = ResolvePortPath(ComPort1.Port(), NativePath(exeFolder_).string());
+        devicePath = ResolvePortPath(ComPort1.Port(), exeFolder_.string());
 #endif
         reason = PortOpenFailureReason(portError->ErrorCode(), portError->OsError(), devicePath);
     }
@@ -398,7 +399,7 @@ void TfrmMain::mnuFichierClick() {
 void TfrmMain::mnuEnregistrerClick() {
     // Opens on the current folder, not on the destination.
     QString directory;
-    if (boxes_->SelectDirectory(directory)) State.DestPath = ToBytes(directory);
+    if (boxes_->SelectDirectory(directory)) State.DestPath = ToPath(directory);
 }
 
 void TfrmMain::mnuMonterClick() {
@@ -433,7 +434,7 @@ void TfrmMain::ShowFromTray() {
     else
         show();
     raise();
-    pnlImg->setToolTip(FromBytes(State.DestPath));
+    pnlImg->setToolTip(FromPath(State.DestPath));
     State.InTray = false;
 }
 
@@ -443,7 +444,7 @@ void TfrmMain::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && minimisedInsteadOfTray_ && State.InTray &&
         !(windowState() & Qt::WindowMinimized) && isVisible()) {
         State.InTray = false;
-        pnlImg->setToolTip(FromBytes(State.DestPath));
+        pnlImg->setToolTip(FromPath(State.DestPath));
     }
 }
 

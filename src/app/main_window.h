@@ -147,13 +147,15 @@ public:
     // The outer height, frame included.
     int OuterHeight() const;
     void SetOuterHeight(int height);
-    // The folder of the executable as the program's texts have it (Windows-1252).
-    const ByteString& ExeFolder() const { return exeFolder_; }
+    // The folder of the executable, ending with a path delimiter.
+    const std::filesystem::path& ExeFolder() const { return exeFolder_; }
     DumpEngine& Engine() { return engine_; }
 
     // --- the dump's host ---
     void SetStatus(const ByteString& caption) override;
     void AddLogLine(const ByteString& line) override;
+    void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                        const ByteString& after) override;
     void ClearLog() override;
     int ProgressPosition() const override;
     void SetProgressPosition(int position) override;
@@ -173,8 +175,8 @@ public:
     bool AutoFileName() const override;
     bool OverwriteFile() const override;
     bool ViewFile() const override;
-    ByteString ExecutableFolder() const override;
-    ByteString HomeFolder() const override;
+    std::filesystem::path ExecutableFolder() const override;
+    std::filesystem::path HomeFolder() const override;
     void OpenInAssociatedProgram(const std::filesystem::path& file) override;
     bool StopRequested() const override;
 
@@ -211,7 +213,7 @@ private:
     std::unique_ptr<CaptureFiles> files_;
     std::function<void(int)> sleepFor_;
     std::function<LocalTime()> clock_;
-    ByteString exeFolder_;
+    std::filesystem::path exeFolder_;
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
     bool snapping_ = false;

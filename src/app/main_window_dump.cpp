@@ -3,6 +3,7 @@
 
 #include "cp1252.h"
 #include "file_viewer.h"
+#include "native_path.h"
 #include "tray_icon.h"
 #include "window_texts.h"
 
@@ -77,6 +78,10 @@ void TfrmMain::SetStatus(const ByteString& caption) {
 }
 void TfrmMain::AddLogLine(const ByteString& line) {
     mmoMain->appendPlainText(ToDisplay(line));
+}
+void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                              const ByteString& after) {
+    mmoMain->appendPlainText(ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 void TfrmMain::ClearLog() {
     mmoMain->clear();
@@ -158,17 +163,17 @@ bool TfrmMain::ViewFile() const {
     return mnuFichier->isChecked();
 }
 
-ByteString TfrmMain::ExecutableFolder() const {
+std::filesystem::path TfrmMain::ExecutableFolder() const {
     return exeFolder_;
 }
 
-ByteString TfrmMain::HomeFolder() const {
-    return WithDelimiter(Utf8ToCp1252(QDir::toNativeSeparators(QDir::homePath()).toStdString()));
+std::filesystem::path TfrmMain::HomeFolder() const {
+    return WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())));
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
     // The file is saved whatever happens here; the log says when nothing could show it.
-    OpenWithDesktop(QString::fromStdU16String(file.u16string()), this,
+    OpenWithDesktop(FromPath(file), this,
                     [this] { AddLogLine(texts::FileNotViewed); });
 }
 

@@ -22,7 +22,7 @@ void TfrmMain::FormCreate() {
 }
 
 int TfrmMain::LoadSettings() {
-    const auto path = NativePath(exeFolder_ + State.IniName);
+    const auto path = InFolder(exeFolder_, State.IniName);
     std::optional<ByteString> bytes = readSettings_ ? readSettings_(path) : ReadSettingsFile(path);
     if (!bytes) return 1;
     Settings current;
@@ -42,8 +42,7 @@ void TfrmMain::SaveSettings() {
     const ByteString content =
         FormatSettings(ComPort1.Port(), State.DestPath, mnuFichier->isChecked(),
                        mnuNomFicAuto->isChecked(), mnuEcraser->isChecked());
-    if (WriteSettingsFile(NativePath(exeFolder_ + State.IniName), content) ==
-        SettingsWrite::Written) {
+    if (WriteSettingsFile(InFolder(exeFolder_, State.IniName), content) == SettingsWrite::Written) {
         settingsSaved_ = true;
         return;
     }

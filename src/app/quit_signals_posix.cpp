@@ -1,7 +1,9 @@
 #include "quit_signals.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,19 +13,30 @@ namespace {
 
 int signalSockets[2] = {-1, -1};
 
+// Never blocks: with the socket full a quit is pending already, and one byte is enough.
 extern "C" void OnQuitSignal(int) {
+    const int saved = errno;
     char byte = 1;
     [[maybe_unused]] auto written = ::write(signalSockets[0], &byte, 1);
+    errno = saved;
+}
+
+void SetNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
 } // namespace
 
 QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) return;
+    SetNonBlocking(signalSockets[0]);
+    SetNonBlocking(signalSockets[1]);
     notifier_ = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        [[maybe_unused]] auto n = ::read(signalSockets[1], &byte, 1);
+        // Every byte a storm of signals left means the same quit.
+        char bytes[256];
+        while (::read(signalSockets[1], bytes, sizeof bytes) > 0) {
+        }
         emit QuitRequested();
     });
     struct sigaction action {};
@@ -35,8 +48,10 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
 }
 
 QuitSignals::~QuitSignals() {
+    // The quit has been carried out by now: a late signal of a storm must not turn the clean
+    // end into a kill.
     struct sigaction action {};
-    action.sa_handler = SIG_DFL;
+    action.sa_handler = SIG_IGN;
     for (int sig : {SIGTERM, SIGHUP, SIGINT})
         sigaction(sig, &action, nullptr);
 }

@@ -1,12 +1,17 @@
 #include "settings_file.h"
 
+#include "regular_file.h"
 #include "text_int.h"
 
-#include <fstream>
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace veldar {
 
@@ -65,16 +70,67 @@ const char* Flag(bool ticked) {
     return ticked ? "-1" : "0";
 }
 
-// Creates or empties the file and writes the bytes, flushed and closed.
-enum class Put { Done, NotOpened, WriteFailed };
-Put PutFile(const fs::path& file, const ByteString& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) return Put::NotOpened;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    out.close();
-    return out.fail() ? Put::WriteFailed : Put::Done;
+#ifdef _WIN32
+
+std::optional<std::wstring> Widened(std::string_view bytes, UINT codePage, DWORD flags) {
+    const int size = static_cast<int>(bytes.size());
+    int n = MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), n);
+    return wide;
 }
+
+// Nothing when a character has no form in the code page (no look-alike is taken instead).
+std::optional<ByteString> Narrowed(const std::wstring& wide, UINT codePage) {
+    const int size = static_cast<int>(wide.size());
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    BOOL* lossyOut = codePage == CP_UTF8 ? nullptr : &lossy;
+    int n = WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, lossyOut);
+    if (n <= 0 || lossy) return std::nullopt;
+    ByteString bytes(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(codePage, flags, wide.data(), size, bytes.data(), n, nullptr, lossyOut);
+    return lossy ? std::nullopt : std::optional<ByteString>(bytes);
+}
+
+bool HasHighBytes(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Valid UTF-8 with bytes above 127 is UTF-8; anything else is the ANSI code page, as every
+// file written before the folder could be named in another script.
+fs::path FolderOfLine(std::string_view line) {
+    if (line.empty()) return {};
+    if (HasHighBytes(line))
+        if (auto utf8 = Widened(line, CP_UTF8, MB_ERR_INVALID_CHARS)) return *utf8;
+    return Widened(line, CP_ACP, 0).value_or(std::wstring());
+}
+
+// ANSI when every character has its form there and the bytes do not read as UTF-8 (they
+// would be read back as UTF-8); UTF-8 otherwise.
+ByteString LineOfFolder(const fs::path& folder) {
+    const std::wstring& wide = folder.native();
+    if (wide.empty()) return {};
+    auto ansi = Narrowed(wide, CP_ACP);
+    if (ansi && !(HasHighBytes(*ansi) && Widened(*ansi, CP_UTF8, MB_ERR_INVALID_CHARS)))
+        return *ansi;
+    return Narrowed(wide, CP_UTF8).value_or(ByteString());
+}
+
+#else
+
+// A folder's name is the bytes the file system has for it.
+fs::path FolderOfLine(std::string_view line) {
+    return fs::path(std::string(line));
+}
+
+ByteString LineOfFolder(const fs::path& folder) {
+    return folder.native();
+}
+
+#endif
 
 // The file a link points to, so the link survives the save; the path itself otherwise.
 fs::path RealFile(const fs::path& path) {
@@ -110,7 +166,7 @@ Settings ParseSettings(const ByteString& fileBytes, Settings current) {
             result.Port = PortNumber(value);
             break;
         case mkFolder:
-            result.DestPath = ByteString(value);
+            result.DestPath = FolderOfLine(value);
             break;
         case mkViewFile:
             result.ViewFile = result.ViewFile || ReadsAsTrue(value);
@@ -128,10 +184,11 @@ Settings ParseSettings(const ByteString& fileBytes, Settings current) {
     return result;
 }
 
-ByteString FormatSettings(const std::string& portText, const ByteString& destPath, bool viewFile,
+ByteString FormatSettings(const std::string& portText, const fs::path& destPath, bool viewFile,
                           bool autoFileName, bool overwrite) {
+    const ByteString folder = LineOfFolder(destPath);
     const std::string_view lines[] = {
-        Markers[mkPort],      portText,       Markers[mkFolder],       destPath,
+        Markers[mkPort],      portText,       Markers[mkFolder],       folder,
         Markers[mkViewFile],  Flag(viewFile), Markers[mkAutoFileName], Flag(autoFileName),
         Markers[mkOverwrite], Flag(overwrite)};
     ByteString text;
@@ -147,25 +204,25 @@ SettingsWrite WriteSettingsFile(const fs::path& path, const ByteString& content)
     const fs::path real = RealFile(path);
     const fs::file_status status = fs::status(real, ec);
     if (IsReadOnly(status)) return SettingsWrite::Failed;
-    // A device cannot be replaced by renaming, and must not be: it takes the bytes directly.
-    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status))
-        return PutFile(real, content) == Put::Done ? SettingsWrite::Written : SettingsWrite::Failed;
+    // Only a regular file is ever written: opening a FIFO could block the quit for good, and
+    // a device is no place for settings.
+    if (fs::exists(status) && !fs::is_regular_file(status)) return SettingsWrite::Failed;
 
     fs::path temp = real;
     temp += ".tmp";
-    // What an earlier run left under that name goes first: writing through a link left there
-    // would change the file it points to.
+    // What an earlier run left under that name goes first: a new file is made in its place.
     if (!fs::is_directory(fs::symlink_status(temp, ec))) fs::remove(temp, ec);
-    switch (PutFile(temp, content)) {
-    case Put::NotOpened:
+    switch (WriteRegularFile(temp, content, WriteMode::CreateNew, false)) {
+    case WriteResult::NotOpened:
         // The folder takes no new file (a file prepared under a protected folder): the
         // existing file is rewritten where it is.
         if (!fs::is_regular_file(status)) return SettingsWrite::Failed;
-        return PutFile(real, content) == Put::Done ? SettingsWrite::Written : SettingsWrite::Failed;
-    case Put::WriteFailed:
-        fs::remove(temp, ec);
+        return WriteRegularFile(real, content, WriteMode::Replace, false) == WriteResult::Written
+                   ? SettingsWrite::Written
+                   : SettingsWrite::Failed;
+    case WriteResult::WriteFailed:
         return SettingsWrite::Failed;
-    case Put::Done:
+    case WriteResult::Written:
         break;
     }
     if (fs::is_regular_file(status)) fs::permissions(temp, status.permissions(), ec);
@@ -181,13 +238,8 @@ std::optional<ByteString> ReadSettingsFile(const fs::path& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found || fs::is_directory(status)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(SettingsUnreadable);
-    ByteString bytes;
-    char chunk[4096];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-    if (in.bad()) throw std::runtime_error(SettingsUnreadable);
+    std::optional<ByteString> bytes = ReadRegularFile(path, MaxSettingsFileSize);
+    if (!bytes) throw std::runtime_error(SettingsUnreadable);
     return bytes;
 }
 

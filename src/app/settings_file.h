@@ -4,6 +4,7 @@
 
 #include "com_types.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,11 +12,11 @@
 namespace veldar {
 
 struct Settings {
-    int Port = 1;              // the number to open, as read (no range test)
-    ByteString DestPath;       // Windows-1252
-    bool ViewFile = false;     // [VOIR_DONNEES]
-    bool AutoFileName = false; // [NOM_FIC_AUTO]
-    bool Overwrite = false;    // [ECRASER_FICHIER]
+    int Port = 1;                   // the number to open, as read (no range test)
+    std::filesystem::path DestPath; // see FormatSettings for its bytes in the file
+    bool ViewFile = false;          // [VOIR_DONNEES]
+    bool AutoFileName = false;      // [NOM_FIC_AUTO]
+    bool Overwrite = false;         // [ECRASER_FICHIER]
 };
 
 // The settings the file's bytes give, starting from `current`: the port starts at 1 whatever
@@ -23,23 +24,32 @@ struct Settings {
 // stays ticked (reading only ticks).
 Settings ParseSettings(const ByteString& fileBytes, Settings current = {});
 
-// The ten lines of the file, each ended by CR LF.
-ByteString FormatSettings(const std::string& portText, const ByteString& destPath, bool viewFile,
-                          bool autoFileName, bool overwrite);
+// The ten lines of the file, each ended by CR LF. The folder's line holds, on Linux, the
+// path's own bytes; on Windows the path in the system's ANSI code page when it can be written
+// there (and does not read as UTF-8), otherwise in UTF-8. Read back, valid UTF-8 with bytes
+// above 127 is UTF-8 and anything else ANSI: every folder round-trips, and files written in
+// ANSI read as they always did.
+ByteString FormatSettings(const std::string& portText, const std::filesystem::path& destPath,
+                          bool viewFile, bool autoFileName, bool overwrite);
 
 enum class SettingsWrite { Written, Failed };
 
 // Writes the content to a temporary file beside the real one (its name followed by ".tmp"),
 // then renames it over the old file. When that temporary file cannot be created, an existing
 // file is rewritten in place instead. A link is followed: the file it points to is replaced and
-// the link kept; a device (not a regular file) is written to directly. A file marked read-only
-// is left alone. On failure the temporary file is removed.
+// the link kept. Only a regular file is written: a FIFO, a device or a file marked read-only
+// is left alone and the write fails. On failure the temporary file is removed.
 SettingsWrite WriteSettingsFile(const std::filesystem::path& path, const ByteString& content);
 
 inline constexpr char SettingsUnreadable[] = "Impossible de lire le fichier de param\xE8tres";
 
+// Ten short lines need far less; a larger file is no settings file of this program.
+inline constexpr std::size_t MaxSettingsFileSize = 64 * 1024;
+
 // The file's bytes, or nullopt when there is no file (a folder of that name counts as none).
-// Throws std::runtime_error(SettingsUnreadable) when the file exists but cannot be read.
+// Throws std::runtime_error(SettingsUnreadable) when the file exists but cannot be read:
+// also when it is not a regular file (a FIFO, a device) or is larger than
+// MaxSettingsFileSize. A link to a regular file is read.
 std::optional<ByteString> ReadSettingsFile(const std::filesystem::path& path);
 
 } // namespace veldar

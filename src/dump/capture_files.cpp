@@ -2,48 +2,64 @@
 
 #include "cp1252.h"
 
-#include <fstream>
 #include <system_error>
 
 namespace veldar {
 
-std::filesystem::path NativePath(const ByteString& cp1252) {
+namespace fs = std::filesystem;
+
+fs::path NativePath(const ByteString& cp1252) {
     std::string utf8 = Cp1252ToUtf8(cp1252);
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-ByteString WithDelimiter(const ByteString& folder) {
-    if (!folder.empty() && (folder.back() == PathDelimiter || folder.back() == '/')) return folder;
-    return folder + PathDelimiter;
+fs::path WithDelimiter(const fs::path& folder) {
+    const auto& text = folder.native();
+    // No folder stays none: never the root folder.
+    if (text.empty() || (text.back() == fs::path::preferred_separator || text.back() == '/'))
+        return folder;
+    fs::path ended = folder;
+    ended += fs::path::preferred_separator;
+    return ended;
 }
 
-bool CaptureFiles::FolderExists(const std::filesystem::path& folder) {
+fs::path InFolder(const fs::path& folder, const fs::path& name) {
+    fs::path file = WithDelimiter(folder);
+    file += name;
+    return file;
+}
+
+ByteString PathText(const fs::path& path) {
+    try {
+        std::u8string utf8 = path.u8string();
+        return Utf8ToCp1252(std::string(utf8.begin(), utf8.end()));
+    } catch (const std::exception&) {
+        // A Windows name with a lone surrogate has no UTF-8 form.
+        return "?";
+    }
+}
+
+bool CaptureFiles::FolderExists(const fs::path& folder) {
     std::error_code ec;
-    return std::filesystem::is_directory(folder, ec);
+    return fs::is_directory(folder, ec);
 }
 
-bool CaptureFiles::FileExists(const std::filesystem::path& file) {
+bool CaptureFiles::FileExists(const fs::path& file) {
     std::error_code ec;
-    return std::filesystem::exists(file, ec);
+    return fs::exists(fs::symlink_status(file, ec));
 }
 
-bool CaptureFiles::IsReadOnly(const std::filesystem::path& file) {
-    using std::filesystem::perms;
+bool CaptureFiles::IsReadOnly(const fs::path& file) {
+    using fs::perms;
     std::error_code ec;
-    auto status = std::filesystem::status(file, ec);
-    if (ec || !std::filesystem::is_regular_file(status)) return false;
+    auto status = fs::status(file, ec);
+    if (ec || !fs::is_regular_file(status)) return false;
     return (status.permissions() &
             (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
-bool CaptureFiles::Write(const std::filesystem::path& file, const ByteString& bytes, bool append) {
-    std::ofstream out(file, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    bool ok = static_cast<bool>(out);
-    out.close();
-    return ok && !out.fail();
+bool CaptureFiles::Write(const fs::path& file, const ByteString& bytes, WriteMode mode) {
+    return WriteRegularFile(file, bytes, mode, false) == WriteResult::Written;
 }
 
 } // namespace veldar

@@ -1,5 +1,7 @@
 #include "capture_name.h"
 
+#include "cp1252.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -30,7 +32,22 @@ bool IsReservedDeviceName(const std::string& name) {
            stem[3] >= '1' && stem[3] <= '9';
 }
 
+// What one Windows-1252 character takes in a file name: its UTF-8 form, up to three bytes.
+std::size_t NameBytes(char c) {
+    return static_cast<unsigned char>(c) < 0x80 ? 1 : Cp1252ToUtf8(std::string(1, c)).size();
+}
+
 } // namespace
+
+std::string FittedFileName(const std::string& name, std::string_view suffix) {
+    std::size_t bytes = 0;
+    for (char c : suffix)
+        bytes += NameBytes(c);
+    std::size_t kept = 0;
+    while (kept < name.size() && bytes + NameBytes(name[kept]) <= MaxFileNameLength)
+        bytes += NameBytes(name[kept++]);
+    return name.substr(0, kept);
+}
 
 std::string TrimBlanks(const std::string& text) {
     auto first = std::find_if_not(text.begin(), text.end(), IsBlank);

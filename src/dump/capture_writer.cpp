@@ -6,8 +6,8 @@
 
 namespace veldar {
 
-ByteString DumpEngine::SettledFolder() const {
-    if (state_.DestPath.empty() || !files_.FolderExists(NativePath(state_.DestPath)))
+std::filesystem::path DumpEngine::SettledFolder() const {
+    if (state_.DestPath.empty() || !files_.FolderExists(state_.DestPath))
         return host_.ExecutableFolder();
     return state_.DestPath;
 }
@@ -37,14 +37,16 @@ bool DumpEngine::SaveCapture() {
     host_.GiveTrayMenu();
     host_.HideNamePanel();
     if (!named) return false;
-    state_.FileName = SafeFileName(state_.FileName) + ".txt";
+    // A long name from the device is cut to what a folder takes, rather than not saved.
+    state_.FileName = FittedFileName(SafeFileName(state_.FileName), ".txt") + ".txt";
     if (state_.CaptureText.empty()) return false;
 
-    const auto path = NativePath(WithDelimiter(state_.DestPath) + state_.FileName);
+    const auto path = InFolder(state_.DestPath, NativePath(state_.FileName));
     // A read-only file is never touched, also where the user could override the mode.
     if (files_.FileExists(path) && files_.IsReadOnly(path)) return false;
     bool append = files_.FileExists(path) && !host_.OverwriteFile();
-    result = files_.Write(path, state_.CaptureText, append);
+    result =
+        files_.Write(path, state_.CaptureText, append ? WriteMode::Append : WriteMode::Replace);
     if (result) summary_.File = path;
     if (result && host_.ViewFile()) host_.OpenInAssociatedProgram(path);
     return result;
@@ -56,29 +58,29 @@ void DumpEngine::RescueSave(RunRecord& run) {
     run.Rescued = true;
     if (state_.CaptureText.empty()) return;
     ByteString name = FormatAutoName(host_.Now()) + (run.Complete ? "" : texts::PartialSuffix);
-    for (const ByteString& folder :
+    for (const std::filesystem::path& folder :
          {SettledFolder(), host_.ExecutableFolder(), host_.HomeFolder()}) {
         if (!folder.empty() && WriteNewFile(folder, name)) return;
     }
     host_.AddLogLine(texts::LogRescueFailed);
 }
 
-// Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt...
-bool DumpEngine::WriteNewFile(const ByteString& folder, const ByteString& baseName) {
-    if (!files_.FolderExists(NativePath(folder))) return false;
+// Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt... A
+// failed attempt leaves nothing behind for the next folder's.
+bool DumpEngine::WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName) {
+    if (!files_.FolderExists(folder)) return false;
     for (int n = 1; n < 1000; ++n) {
-        ByteString file = WithDelimiter(folder);
-        file += baseName;
+        ByteString name = baseName;
         if (n > 1) {
-            file += '_';
-            file += std::to_string(n);
+            name += '_';
+            name += std::to_string(n);
         }
-        file += ".txt";
-        auto path = NativePath(file);
+        name += ".txt";
+        auto path = InFolder(folder, NativePath(name));
         if (files_.FileExists(path)) continue;
-        if (!files_.Write(path, state_.CaptureText, false)) return false;
+        if (!files_.Write(path, state_.CaptureText, WriteMode::CreateNew)) return false;
         summary_.RescueFile = path;
-        host_.AddLogLine(texts::LogRescued + file);
+        host_.AddPathLogLine(texts::LogRescued, path, {});
         return true;
     }
     return false;

@@ -54,8 +54,7 @@ void DumpEngine::RunDump(bool probeFirst) {
             engine.summary_.ElapsedMs =
                 engine.host_.Now().MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch();
             engine.run_ = nullptr;
-            if (engine.OnFinished)
-                engine.OnFinished();
+            if (engine.OnFinished) engine.OnFinished();
         }
     } current{*this, start};
     run_ = &run;
@@ -216,7 +215,7 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
         host_.SetStatus(texts::StatusNotSaved);
         host_.ShowMessage(texts::StatusNotSaved);
     }
-    host_.AddLogLine(texts::LogPath + state_.DestPath + texts::LogFile + state_.FileName);
+    host_.AddPathLogLine(texts::LogPath, state_.DestPath, texts::LogFile + state_.FileName);
     host_.Beep();
     host_.ProcessMessages();
     host_.Sleep(1500);

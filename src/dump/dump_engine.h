@@ -67,9 +67,9 @@ private:
     DumpState RecordPhase(int& records, RunRecord& run);
     void EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run);
     bool WaitForName(RunRecord* run);
-    ByteString SettledFolder() const;
+    std::filesystem::path SettledFolder() const;
     void RescueSave(RunRecord& run);
-    bool WriteNewFile(const ByteString& folder, const ByteString& baseName);
+    bool WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName);
     int Receive();
 
     ProgramState& state_;

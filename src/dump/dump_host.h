@@ -1,8 +1,9 @@
 // What the dump engine needs of the window and the platform. The application's main window
 // implements it; tests implement it with a virtual clock and scripted user answers.
-// Texts are Windows-1252 bytes.
+// Texts are Windows-1252 bytes; folders and files are paths of the platform.
 #pragma once
 
+#include "capture_files.h"
 #include "com_types.h"
 #include "local_time.h"
 
@@ -19,6 +20,12 @@ public:
     virtual void SetStatus(const ByteString& caption) = 0;
     // The log memo.
     virtual void AddLogLine(const ByteString& line) = 0;
+    // A log line naming a folder or file between two texts. The path is shown as the
+    // platform has it where the host can; here as Windows-1252 text.
+    virtual void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                                const ByteString& after) {
+        AddLogLine(before + PathText(path) + after);
+    }
     virtual void ClearLog() = 0;
     // The progress bar (its step is 1).
     virtual int ProgressPosition() const = 0;
@@ -54,9 +61,9 @@ public:
 
     // The program's folder, ending with a path delimiter: the executable's, or the user's
     // configuration folder for an installed program.
-    virtual ByteString ExecutableFolder() const = 0;
+    virtual std::filesystem::path ExecutableFolder() const = 0;
     // The user's home folder, for a rescue copy when nothing else can be written.
-    virtual ByteString HomeFolder() const = 0;
+    virtual std::filesystem::path HomeFolder() const = 0;
     // Opens a file in the program the desktop associates with it.
     virtual void OpenInAssociatedProgram(const std::filesystem::path& file) = 0;
 

@@ -1,9 +1,10 @@
 // The program-wide state of the main unit, shared by the window and the dump engine.
-// Texts are Windows-1252 bytes.
+// Texts are Windows-1252 bytes; the destination folder is a path of the platform.
 #pragma once
 
 #include "com_types.h"
 
+#include <filesystem>
 #include <string>
 
 namespace veldar {
@@ -13,8 +14,9 @@ struct ProgramState {
     const int ReadCount = 250;
     // The bytes of the last read; inside a dump, the whole current record.
     ByteString RxBuffer;
-    // Destination folder of the capture files.
-    ByteString DestPath;
+    // Destination folder of the capture files, as the platform names it: a folder named in any
+    // script must work, so it never passes through Windows-1252.
+    std::filesystem::path DestPath;
     // The capture file's name; ".txt" is added when saved.
     ByteString FileName;
     const std::string IniName = "VELDAR.ini";

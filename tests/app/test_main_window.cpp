@@ -178,7 +178,7 @@ TEST_F(WindowTest, TheTrayShowsTheWindowAndTheOptionsToggle) {
     window->HideToTray();
     EXPECT_TRUE(window->State.InTray);
     EXPECT_FALSE(window->isVisible());
-    window->State.DestPath = "C:\\Relev\xE9s";
+    window->State.DestPath = std::filesystem::path(u8"C:\\Relevés");
     tray->Fire(TrayBackend::Activation::DoubleClick);
     EXPECT_FALSE(window->State.InTray);
     EXPECT_TRUE(window->isVisible());

@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace veldar {
@@ -413,6 +419,64 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadThrows) {
     if (fs::exists("/proc/self/mem")) {
         EXPECT_THROW(ReadSettingsFile("/proc/self/mem"), std::runtime_error);
     }
+}
+#endif
+
+#ifdef _WIN32
+TEST(SettingsText, AFolderInAnyScriptRoundTripsAndAnAnsiOneStaysAnsi) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the checks below are for the Western code page";
+    // As every earlier file has it.
+    EXPECT_NE(FormatSettings("COM1", fs::path(L"C:\\Relev\u00e9s"), false, false, false)
+                  .find("\r\nC:\\Relev\xE9s\r\n"),
+              ByteString::npos);
+    for (const wchar_t* folder : {L"C:\\Relev\u00e9s", L"C:\\\u0434\u0430\u043d\u043d\u044b\u0435",
+                                  L"C:\\\u6570\u636e", L"C:\\\u00c3\u00a9"}) {
+        Settings read =
+            ParseSettings(FormatSettings("COM1", fs::path(folder), false, false, false));
+        EXPECT_EQ(read.DestPath.native(), std::wstring(folder));
+    }
+}
+#else
+// Runs the call on its own thread, bounded: a call that blocks on the FIFO is released by
+// opening its other end (a writer that leaves at once: the reader then meets the end), and
+// counts as blocked.
+template <class Call> bool BlocksOn(const fs::path& fifo, Call call) {
+    auto running = std::async(std::launch::async, call);
+    if (running.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return false;
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    running.wait();
+    ::close(reader);
+    return true;
+}
+
+TEST_F(SettingsFileTest, AFifoADeviceOrAnOversizedFileIsNeitherReadNorWritten) {
+    ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+    bool unreadable = false;
+    EXPECT_FALSE(BlocksOn(ini, [&] {
+        try {
+            ReadSettingsFile(ini);
+        } catch (const std::runtime_error&) {
+            unreadable = true;
+        }
+    }));
+    EXPECT_TRUE(unreadable);
+    SettingsWrite written = SettingsWrite::Written;
+    EXPECT_FALSE(BlocksOn(ini, [&] { written = WriteSettingsFile(ini, NoOption); }));
+    EXPECT_EQ(written, SettingsWrite::Failed);
+    EXPECT_TRUE(fs::is_fifo(ini));
+
+    fs::remove(ini);
+    fs::create_symlink("/dev/null", ini);
+    EXPECT_THROW(ReadSettingsFile(ini), std::runtime_error);
+    EXPECT_EQ(WriteSettingsFile(ini, NoOption), SettingsWrite::Failed);
+    EXPECT_EQ(fs::read_symlink(ini), "/dev/null");
+
+    fs::remove(ini);
+    Put(ini, ByteString(MaxSettingsFileSize, '\n'));
+    EXPECT_EQ(ReadSettingsFile(ini)->size(), MaxSettingsFileSize);
+    Put(ini, ByteString(MaxSettingsFileSize + 1, '\n'));
+    EXPECT_THROW(ReadSettingsFile(ini), std::runtime_error);
 }
 #endif
 

@@ -1,4 +1,5 @@
 #include "device_model.h"
+#include "record_check.h"
 #include "virtual_driver.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +216,24 @@ TEST(DeviceModel, DumpWithoutHeaderUsesTheSumRuleAndEndsWithOver) {
     EXPECT_EQ(m.Stats().acksReceived, 3);
     EXPECT_EQ(m.Stats().accepted, (std::vector<ByteString>{"abc", "12;34", "x"}));
     EXPECT_TRUE(m.Stats().strayLines.empty());
+}
+
+TEST(DeviceModel, WithoutHeaderEachRecordPassesTheProgramsOwnRuleChoice) {
+    // The program takes the average rule for a first record holding "#;", the sum rule for
+    // any later one.
+    DeviceConfig c;
+    c.payloads = {"a#;b", "c#;d", "e"};
+    DeviceModel m(c);
+    std::int64_t now = 0;
+    m.Receive("LOAD\r", Fast, true, now);
+    m.TakeDue(2);
+    auto seen = AcceptAll(m, now);
+    ASSERT_EQ(seen.size(), 4u);
+    for (int records = 0; records < 3; ++records) {
+        const ByteString& record = seen[static_cast<std::size_t>(records)];
+        EXPECT_TRUE(CheckRecord(record, UsesAverageRule(false, records, record)).Passed)
+            << "record " << records;
+    }
 }
 
 TEST(DeviceModel, NextRecordAndOverFollowTheRecordDelay) {

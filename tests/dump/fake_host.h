@@ -30,7 +30,7 @@ public:
     std::vector<std::filesystem::path> Opened;
     int Position = 0, Maximum = 100;
     bool Auto = false, Overwrite = false, View = false, Stop = false;
-    ByteString ExeFolder = "/exe/", Home = "/home/user/";
+    std::filesystem::path ExeFolder = "/exe/", Home = "/home/user/";
     int WaitsForEvent = 0;
 
     void SetStatus(const ByteString& caption) override {
@@ -78,8 +78,8 @@ public:
     bool AutoFileName() const override { return Auto; }
     bool OverwriteFile() const override { return Overwrite; }
     bool ViewFile() const override { return View; }
-    ByteString ExecutableFolder() const override { return ExeFolder; }
-    ByteString HomeFolder() const override { return Home; }
+    std::filesystem::path ExecutableFolder() const override { return ExeFolder; }
+    std::filesystem::path HomeFolder() const override { return Home; }
     void OpenInAssociatedProgram(const std::filesystem::path& file) override {
         Opened.push_back(file);
         Journal.push_back("open viewer");
@@ -106,10 +106,11 @@ public:
     std::filesystem::path FailWritesIn;
     std::vector<std::filesystem::path> Written;
 
-    bool Write(const std::filesystem::path& file, const ByteString& bytes, bool append) override {
+    bool Write(const std::filesystem::path& file, const ByteString& bytes,
+               WriteMode mode) override {
         if (FailWrites || (!FailWritesIn.empty() && file.parent_path() == FailWritesIn))
             return false;
-        bool ok = CaptureFiles::Write(file, bytes, append);
+        bool ok = CaptureFiles::Write(file, bytes, mode);
         if (ok) Written.push_back(file);
         return ok;
     }

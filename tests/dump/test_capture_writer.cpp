@@ -1,6 +1,14 @@
 // Saving the capture: names, folders, options, failures and the rescue copy.
 #include "dump_fixture.h"
 
+#include <future>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#endif
+
 namespace veldar::test {
 namespace {
 
@@ -236,6 +244,123 @@ TEST_F(DumpTest, SaveNowFromANestedCallWritesOnceForTheRun) {
     engine.SaveNow(); // no dump runs: nothing
     EXPECT_EQ(Files(root / "dest").size(), 1u);
 }
+
+// --- names a folder cannot take whole, files that are not plain files, full disks ---
+
+TEST_F(CaptureTest, ALongNameIsCutOnACharacterToWhatTheFolderTakes) {
+    // 128 "é" from the device: 256 bytes once in UTF-8, more than a Linux folder takes.
+    state.FileName = ByteString(128, '\xE9');
+    EXPECT_TRUE(engine.SaveCapture());
+    const ByteString kept(125, '\xE9');
+    EXPECT_EQ(state.FileName, kept + ".txt");
+    EXPECT_EQ(ReadFile(root / "dest" / NativePath(kept + ".txt")), "abc\r\ndef\r\n");
+}
+
+#ifndef _WIN32
+// Runs the save on its own thread, bounded: a save that blocks on the FIFO is released by
+// opening its other end, and counts as a failure.
+bool SaveWithin(DumpEngine& engine, const fs::path& fifo, bool& blocked) {
+    auto save = std::async(std::launch::async, [&] { return engine.SaveCapture(); });
+    blocked = save.wait_for(std::chrono::seconds(10)) != std::future_status::ready;
+    if (blocked) {
+        int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        save.wait();
+        ::close(reader);
+    }
+    return save.get();
+}
+
+TEST_F(CaptureTest, AFifoIsNeitherWaitedForNorWrittenInto) {
+    const fs::path fifo = root / "dest" / "CAP.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    bool blocked = false;
+    state.FileName = "CAP";
+    EXPECT_FALSE(SaveWithin(engine, fifo, blocked));
+    EXPECT_FALSE(blocked);
+
+    // With a reader at the other end it could be opened, but it is no file.
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    state.FileName = "CAP";
+    EXPECT_FALSE(SaveWithin(engine, fifo, blocked));
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0) << "bytes went into the FIFO";
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(CaptureTest, ALinkInTheFilesOwnNameIsNeverWrittenThroughButAFolderLinkIs) {
+    std::ofstream(root / "outside.txt", std::ios::binary) << "keep";
+    fs::create_symlink(root / "outside.txt", root / "dest" / "L.txt");
+    fs::create_symlink(root / "nowhere.txt", root / "dest" / "D.txt");
+    for (bool overwrite : {false, true}) {
+        host.Overwrite = overwrite;
+        state.FileName = "L";
+        EXPECT_FALSE(engine.SaveCapture());
+        state.FileName = "D";
+        EXPECT_FALSE(engine.SaveCapture());
+    }
+    EXPECT_EQ(ReadFile(root / "outside.txt"), "keep");
+    EXPECT_FALSE(fs::exists(root / "nowhere.txt"));
+    EXPECT_TRUE(fs::is_symlink(root / "dest" / "D.txt"));
+
+    // A destination folder that is a link is a common set-up.
+    fs::create_directory_symlink(root / "dest", root / "linked");
+    state.DestPath = root / "linked";
+    state.FileName = "F";
+    EXPECT_TRUE(engine.SaveCapture());
+    EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "abc\r\ndef\r\n");
+}
+
+// A 64 KiB tmpfs in a mount namespace of this test's own, gone with the process.
+class SmallDisk {
+public:
+    explicit SmallDisk(const fs::path& at) : at_(at) {
+        fs::create_directories(at);
+        mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+
+    // Fills what is left with a file of its own.
+    void Fill() const {
+        std::string block(4096, 'f');
+        int fd = ::open((at_ / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+TEST_F(DumpTest, AFullDiskLeavesNeitherHalfARecordNorAnEmptyCopyBehind) {
+    const fs::path small = root / "small";
+    SmallDisk disk(small);
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    // 4000 bytes take one page of 4096: the next append starts in it, then meets the full disk.
+    const ByteString earlier(4000, 'e');
+    std::ofstream(small / "FULL.txt", std::ios::binary) << earlier;
+    disk.Fill();
+    state.DestPath = small;
+    std::vector<ByteString> payloads(20, ByteString(40, 'r'));
+    Device(Payloads(payloads, true, "FULL"));
+    engine.RunDump(false);
+
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::NotSaved);
+    EXPECT_EQ(ReadFile(small / "FULL.txt"), earlier);
+    EXPECT_EQ(Files(small), (Names{"FULL.txt", "filler"}));
+    // The rescue copy went to the next folder, whole.
+    EXPECT_EQ(Files(root / "exe"), Names{"20261207093000.txt"});
+    EXPECT_EQ(ReadFile(root / "exe" / "20261207093000.txt").size(), 20u * 42u);
+}
+#endif
 
 } // namespace
 } // namespace veldar::test

@@ -59,7 +59,7 @@ TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     EXPECT_EQ(WithoutTrace(host.Log[3]), "Requete: ACK\r");
     EXPECT_TRUE(WithoutTrace(host.Log[4]).starts_with("(2)Relev\xE9 2("));
     EXPECT_EQ(WithoutTrace(host.Log[6]), "Requete: ACK\r"); // the end marker
-    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath + "\r\nFichier: ABC.txt");
+    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath.string() + "\r\nFichier: ABC.txt");
     EXPECT_TRUE(host.Status.starts_with("2 enregistrements\r\nD\xE9vidage termin\xE9 en: 0:00:0"));
     EXPECT_NE(host.Status.find("\r\nD\xE9vidage termin\xE9 \xE0: 9:30:0"), ByteString::npos);
     EXPECT_EQ(driver->Model().Stats().dumpsCompleted, 1);
@@ -222,7 +222,7 @@ TEST_F(DumpTest, LogLinesByteForByteWithTheDeviceTiming) {
                                "..(1)x(" + std::to_string(static_cast<unsigned char>(x[2])) + ")(" +
                                    std::to_string(static_cast<unsigned char>(x[3])) + ")",
                                "..Requete: ACK\r", "..Requete: ACK\r",
-                               "Chemin: " + state.DestPath + "\r\nFichier: N.txt"}));
+                               "Chemin: " + state.DestPath.string() + "\r\nFichier: N.txt"}));
 }
 
 TEST_F(DumpTest, AHeaderAfterTheFirstDataRecordIsData) {
@@ -236,7 +236,7 @@ TEST_F(DumpTest, AnAccentedHeaderNameNamesTheFile) {
     Device(Payloads({"mesur\xE9"}, true, "Relev\xE9"));
     engine.RunDump(false);
     EXPECT_EQ(ReadFile(root / "dest" / fs::path(u8"Relevé.txt")), "mesur\xE9\r\n");
-    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath + "\r\nFichier: Relev\xE9.txt");
+    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath.string() + "\r\nFichier: Relev\xE9.txt");
 }
 
 } // namespace

@@ -24,7 +24,9 @@ using namespace std::chrono_literals;
 // A child process with its output in a file.
 class Child {
 public:
-    Child(const std::vector<std::string>& args, const std::filesystem::path& output)
+    // Standard input is `input` (a terminal, for instance), /dev/null by default.
+    Child(const std::vector<std::string>& args, const std::filesystem::path& output,
+          const std::filesystem::path& input = "/dev/null")
         : output_(output) {
         std::vector<char*> argv;
         for (const auto& a : args)
@@ -35,7 +37,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDWR, 0);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }

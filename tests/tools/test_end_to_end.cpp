@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -51,7 +53,8 @@ protected:
         return child;
     }
 
-    std::unique_ptr<Child> Dump(std::vector<std::string> options = {}) {
+    std::unique_ptr<Child> Dump(std::vector<std::string> options = {},
+                                const fs::path& input = "/dev/null") {
         std::vector<std::string> args = {VELDAR_DUMP,
                                          "--link-dir",
                                          root.string(),
@@ -62,7 +65,7 @@ protected:
                                          "--wait",
                                          "30"};
         args.insert(args.end(), options.begin(), options.end());
-        return std::make_unique<Child>(args, root / "dump.out");
+        return std::make_unique<Child>(args, root / "dump.out", input);
     }
 
     static std::string ReadFile(const fs::path& file) {
@@ -141,6 +144,42 @@ TEST_F(EndToEnd, SigtermDuringTheRecordLoopSavesTheAcceptedRecords) {
     EXPECT_GE(lines, 5u);
     EXPECT_LT(lines, 3000u);
     EXPECT_EQ(saved, Expected(lines));
+}
+
+// --- veldar-dump's own end ---
+
+TEST_F(EndToEnd, AKickDuringTheFinalPauseStartsNoSecondRun) {
+    // The device asks again 300 ms after the dump, inside the 1500 ms pause that ends it,
+    // and would answer a second request.
+    auto device = Device({"--records", Records(30).string(), "--header", "PAUSE", "--kick-every",
+                          "0.1", "--dumps", "2"});
+    auto dump = Dump();
+    EXPECT_EQ(dump->Wait(), 0) << dump->Output();
+    device->Signal(SIGTERM);
+    device->Wait();
+    EXPECT_EQ(ReadFile(root / "dest" / "PAUSE.txt"), Expected(30)) << dump->Output();
+    EXPECT_NE(device->Output().find("requests 1 "), std::string::npos) << device->Output();
+}
+
+TEST_F(EndToEnd, CtrlCAtTheNamePromptTakesTheStopPath) {
+    // A terminal to type on: without a header the name is asked there.
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    auto device = Device({"--records", Records(4).string()});
+    auto dump = Dump({}, ptsname(terminal));
+    ASSERT_TRUE(dump->WaitForOutput("Nom du fichier")) << dump->Output();
+    dump->Signal(SIGINT);
+    EXPECT_EQ(dump->Wait(), 1) << dump->Output();
+    close(terminal);
+    // Saved as a stop saves: a copy of its own under the clock's name, told as such.
+    EXPECT_NE(dump->Output().find("Copie de secours"), std::string::npos) << dump->Output();
+    auto files = DestFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadFile(files[0]), Expected(4));
+    device->Signal(SIGTERM);
+    device->Wait();
 }
 
 } // namespace

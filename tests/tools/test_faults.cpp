@@ -25,6 +25,7 @@ protected:
         fs::create_directories(root);
         // The program looks for its settings and COMn links beside itself.
         fs::copy_file(VELDAR_PROGRAM, root / "veldar");
+        programFolder = root;
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     ~ProgramFaults() override {
@@ -53,22 +54,23 @@ protected:
     }
 
     void StartDevice(std::vector<std::string> options) {
-        std::vector<std::string> args = {VELDAR_DEVSIM, "--link-dir", root.string(), "--com",
-                                         "1",           "--timeout",  "60"};
+        std::vector<std::string> args = {
+            VELDAR_DEVSIM, "--link-dir", programFolder.string(), "--com", "1", "--timeout", "60"};
         args.insert(args.end(), options.begin(), options.end());
         device = std::make_unique<Child>(args, root / "devsim.out");
         ASSERT_TRUE(device->Started());
-        ASSERT_TRUE(Poll([&] { return fs::is_symlink(root / "COM1"); })) << device->Output();
+        ASSERT_TRUE(Poll([&] { return fs::is_symlink(programFolder / "COM1"); }))
+            << device->Output();
     }
 
     void StartProgram() {
-        program = std::make_unique<Child>(std::vector<std::string>{(root / "veldar").string()},
-                                          root / "veldar.out");
+        program = std::make_unique<Child>(
+            std::vector<std::string>{(programFolder / "veldar").string()}, root / "veldar.out");
         ASSERT_TRUE(program->Started());
     }
 
     void WriteSettings(const fs::path& destination) {
-        std::ofstream out(root / "VELDAR.ini", std::ios::binary);
+        std::ofstream out(programFolder / "VELDAR.ini", std::ios::binary);
         out << "[PORT_COMM]\r\nCOM1\r\n[CHEMIN_DESTINATION]\r\n"
             << destination.string()
             << "\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n0\r\n";
@@ -87,7 +89,7 @@ protected:
     // Whether our copy of the program still runs: Child cannot tell without reaping it.
     bool ProgramRunning() const {
         std::error_code ec;
-        const fs::path exe = root / "veldar";
+        const fs::path exe = programFolder / "veldar";
         for (const auto& e : fs::directory_iterator("/proc", ec)) {
             std::error_code ignored;
             auto target = fs::read_symlink(e.path() / "exe", ignored);
@@ -164,8 +166,16 @@ protected:
         return n;
     }
 
+    // Where the program runs from, with its settings and the COMn link.
+    void MoveProgramTo(const fs::path& folder) {
+        fs::create_directories(folder);
+        fs::copy_file(root / "veldar", folder / "veldar");
+        programFolder = folder;
+    }
+
     static inline int counter = 0;
     fs::path root;
+    fs::path programFolder;
     std::vector<std::string> payloads;
     std::unique_ptr<Child> device;
     std::unique_ptr<Child> program;
@@ -274,7 +284,7 @@ TEST_F(ProgramFaults, ASettingsFileOfRandomBytesIsReplacedByAGoodOne) {
     garbage.replace(100, 4, "\r\n\0\n", 4);
     garbage.replace(2000, 3, "\r\r\n");
     {
-        std::ofstream out(root / "VELDAR.ini", std::ios::binary);
+        std::ofstream out(programFolder / "VELDAR.ini", std::ios::binary);
         out << garbage;
     }
     StartDevice({"--records", Records(8).string(), "--header", "RANDOM", "--kick-every", "1"});
@@ -325,6 +335,46 @@ TEST_F(ProgramFaults, QuitWhileTheRequestIsUnansweredCapturesNothing) {
     ASSERT_TRUE(device->WaitForOutput("LOAD")) << device->Output();
     Terminate();
     EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+}
+
+// --- folders named outside Windows-1252 ---
+
+TEST_F(ProgramFaults, AProgramInACyrillicFolderSavesToAChineseOneAndKeepsItInTheSettings) {
+    setenv("HOME", (root / "home").c_str(), 1);
+    fs::create_directories(root / "home");
+    MoveProgramTo(root / u8"данные");
+    const fs::path dest = root / u8"数据";
+    fs::create_directories(dest);
+    WriteSettings(dest);
+    StartDevice({"--records", Records(6).string(), "--header", "SCRIPT", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(dest / "SCRIPT.txt") == Expected(6); }))
+        << program->Output();
+    Terminate();
+    // Written back as read: the folder's own bytes.
+    EXPECT_NE(ReadAll(programFolder / "VELDAR.ini")
+                  .find("[CHEMIN_DESTINATION]\r\n" + dest.string() + "\r\n"),
+              std::string::npos)
+        << ReadAll(programFolder / "VELDAR.ini");
+    EXPECT_TRUE(fs::is_empty(root / "home"));
+}
+
+TEST_F(ProgramFaults, AProgramInAChineseFolderSavesBesideItselfAndStoresThatFolder) {
+    setenv("HOME", (root / "home").c_str(), 1);
+    fs::create_directories(root / "home");
+    MoveProgramTo(root / u8"数据");
+    StartDevice({"--records", Records(6).string(), "--header", "BESIDE", "--kick-every", "1"});
+    StartProgram();
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(programFolder / "BESIDE.txt") == Expected(6); }))
+        << program->Output();
+    Terminate();
+    EXPECT_NE(ReadAll(programFolder / "VELDAR.ini")
+                  .find("[CHEMIN_DESTINATION]\r\n" + programFolder.string() + "/\r\n"),
+              std::string::npos)
+        << ReadAll(programFolder / "VELDAR.ini");
+    EXPECT_TRUE(fs::is_empty(root / "home"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 namespace {
 
@@ -133,6 +134,55 @@ TEST_F(ProgramQuit, WhileTheStartUpMessageBoxIsOpen) {
     auto program = Program();
     std::this_thread::sleep_for(1500ms);
     Terminate(*program);
+}
+
+// 4000 quit signals, SIGTERM and SIGHUP in turn, in about half a second.
+void Storm(Child& program) {
+    for (int i = 0; i < 4000; ++i) {
+        program.Signal(i % 2 ? SIGHUP : SIGTERM);
+        if (i % 8 == 7) std::this_thread::sleep_for(1ms);
+    }
+}
+
+TEST_F(ProgramQuit, AStormOfSignalsAsADumpStartsEndsTheProgram) {
+    // The device's echoes come too late: the search for its speed that starts the dump goes
+    // on for a while, with no byte to read.
+    auto device = Device({"--records", Records(100).string(), "--header", "STORM", "--kick-every",
+                          "1", "--probe-echo-delay", "150"});
+    auto program = Program();
+    ASSERT_TRUE(device->WaitForOutput("tx (kick)")) << device->Output();
+    Storm(*program);
+    EXPECT_EQ(program->Wait(30s), 0) << program->Output();
+    EXPECT_TRUE(fs::exists(root / "VELDAR.ini"));
+}
+
+TEST_F(ProgramQuit, AStormOfSignalsDuringTheRecordsKeepsEveryAcknowledgedOne) {
+    auto device =
+        Device({"--records", Records(3000).string(), "--header", "STORM", "--kick-every", "1"});
+    auto program = Program();
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (Count(device->Output(), "ACK\\r") < 12 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    Storm(*program);
+    EXPECT_EQ(program->Wait(30s), 0) << program->Output();
+    device->Signal(SIGTERM);
+    device->Wait(10s);
+
+    // The device's count of acknowledged records includes the header's.
+    std::smatch acks;
+    const std::string summary = device->Output();
+    ASSERT_TRUE(std::regex_search(summary, acks, std::regex("record replies: ACK (\\d+)")))
+        << summary;
+    const auto acknowledged = std::stoul(acks[1]) - 1;
+    auto files = Captures();
+    ASSERT_EQ(files.size(), 1u) << program->Output();
+    std::string saved = ReadAll(files[0]);
+    auto lines = static_cast<std::size_t>(std::count(saved.begin(), saved.end(), '\n'));
+    EXPECT_GE(lines, acknowledged);
+    std::string expected;
+    for (std::size_t i = 0; i < lines && i < payloads.size(); ++i)
+        expected += payloads[i] + "\r\n";
+    EXPECT_EQ(saved, expected);
 }
 
 } // namespace

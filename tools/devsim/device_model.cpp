@@ -198,9 +198,13 @@ void DeviceModel::SendCurrent(std::int64_t atMs) {
         return;
     }
     auto& replies = stats_.records[static_cast<std::size_t>(current_)];
-    ByteString record =
-        EncodeRecord(static_cast<char>('0' + current_ % 10),
-                     dumpPayloads_[static_cast<std::size_t>(current_)], config_.sendHeader);
+    const char counting = static_cast<char>('0' + current_ % 10);
+    const ByteString& payload = dumpPayloads_[static_cast<std::size_t>(current_)];
+    // As the program judges: the average rule after a header, and for a first record that
+    // holds "#;" even without one.
+    ByteString record = EncodeRecord(counting, payload, true);
+    if (!config_.sendHeader && (current_ != 0 || record.find("#;") == ByteString::npos))
+        record = EncodeRecord(counting, payload, false);
     std::size_t checkAt = record.size() - 3;
     if (config_.badChecksum.AppliesTo(current_, replies.sendings)) {
         record[checkAt] = Spoil(record[checkAt]);

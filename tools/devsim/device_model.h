@@ -141,7 +141,8 @@ struct DeviceStats {
 };
 
 // One record on the line: counting byte, payload, check bytes L and H, CR. Average rule
-// (dumps with a header): L = k, H = S / k; sum rule: L = S % 256, H = S / 256; S being the
+// (dumps with a header, and a first record holding "#;" in a dump without one): L = k,
+// H = S / k; sum rule: L = S % 256, H = S / 256; S being the
 // sum of the counting and payload bytes and k their number. A check value above 255 goes
 // as its low byte (such a record never passes), and 13 goes as 14 so that CR only ends.
 ByteString EncodeRecord(char counting, const ByteString& payload, bool averageRule);

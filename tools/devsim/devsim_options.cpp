@@ -29,7 +29,8 @@ Records:
   --generate COUNT      COUNT payloads "REC000001 ABC..." (default: 10, unless --records)
   --length N            length of the generated payloads (default 16)
   --header NAME         send the header "#;NAME;COUNT" first; records then carry the average
-                        checksum rule, without a header the sum rule
+                        checksum rule, without a header the sum rule (but the average
+                        rule for a first record holding "#;", as the program judges it)
   --header-count TEXT   the count the header announces (default: the number of payloads)
 
 Device:

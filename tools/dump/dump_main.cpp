@@ -3,7 +3,6 @@
 // and saves the capture with the same file rules. Nothing is read from or written to
 // VELDAR.ini.
 #include "config_location.h"
-#include "cp1252.h"
 #include "dump_engine.h"
 #include "port_names.h"
 #include "sync_queue.h"
@@ -128,7 +127,7 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
 
 int Run(const Options& o) {
     ProgramState state;
-    state.DestPath = Utf8ToCp1252(o.Dest);
+    state.DestPath = o.Dest;
     TComPort port(CreatePlatformDevice(
         o.LinkDir.empty() ? ProgramFolder(BuiltLayout(), ExecutableFolder()).string() : o.LinkDir));
     port.SetPort(o.Port);
@@ -143,6 +142,10 @@ int Run(const Options& o) {
     port.OnCTSChange = [&](TCustomComPort* sender, bool on) {
         engine.ComPort1CTSChange(sender, on);
     };
+    // One dump run per call of this program: a byte or a CTS change after it, even one handed
+    // over before the queue has drained or while the port closes, starts no second run whose
+    // result would replace the first one's.
+    engine.OnFinished = [&] { state.Busy = true; };
 
     // As at VELDAR's start: no dump until the port is open and the device woken.
     state.Busy = true;

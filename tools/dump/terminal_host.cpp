@@ -6,10 +6,12 @@
 #include "port_names.h"
 #include "sync_queue.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -25,25 +27,35 @@ TerminalHost::TerminalHost(ProgramState& state, TerminalOptions options,
     : state_(state), options_(options), stop_(stop), terminal_(isatty(STDERR_FILENO) != 0) {}
 
 // The program's texts end lines with CR LF, and a reply keeps its CR before an error text.
-void TerminalHost::Print(const char* prefix, const ByteString& text) {
-    std::string out = prefix;
+std::string TerminalHost::Printable(const ByteString& text) {
+    std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r')
             out += (i + 1 < text.size() && text[i + 1] == '\n') ? "" : " ";
         else
             out += text[i];
     }
+    return Cp1252ToUtf8(out);
+}
+
+void TerminalHost::Print(const char* prefix, const std::string& printable) {
     if (terminal_) std::cerr << "\r\033[K";
-    std::cout << Cp1252ToUtf8(out) << std::endl;
+    std::cout << prefix << printable << std::endl;
     ShowProgress();
 }
 
 void TerminalHost::SetStatus(const ByteString& caption) {
-    Print("[etat] ", caption);
+    Print("[etat] ", Printable(caption));
 }
 
 void TerminalHost::AddLogLine(const ByteString& line) {
-    if (!options_.Quiet) Print("", line);
+    if (!options_.Quiet) Print("", Printable(line));
+}
+
+// The path's own bytes: the terminal shows a folder named in any script.
+void TerminalHost::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                                  const ByteString& after) {
+    if (!options_.Quiet) Print("", Printable(before) + path.string() + Printable(after));
 }
 
 void TerminalHost::SetProgressPosition(int position) {
@@ -75,11 +87,21 @@ void TerminalHost::WaitForEvent() {
     if (stop_) return;
     if (isatty(STDIN_FILENO)) {
         std::cerr << "\nNom du fichier : " << std::flush;
-        std::string typed;
-        if (std::getline(std::cin, typed)) {
-            state_.FileName = Utf8ToCp1252(typed);
-            return;
+        // Watched in slices rather than read at once: a stop (Ctrl-C) ends the wait however
+        // it falls, and the dump then takes the stop path.
+        while (!stop_) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            int ready = poll(&input, 1, 100);
+            if (ready < 0 && errno != EINTR) break;
+            if (ready <= 0) continue;
+            std::string typed;
+            if (std::getline(std::cin, typed)) {
+                state_.FileName = Utf8ToCp1252(typed);
+                return;
+            }
+            break;
         }
+        if (stop_) return;
     }
     state_.FileName = FormatAutoName(Now());
 }
@@ -102,17 +124,16 @@ LocalTime TerminalHost::Now() {
 }
 
 void TerminalHost::ShowMessage(const ByteString& text) {
-    Print("[message] ", text);
+    Print("[message] ", Printable(text));
 }
 
-ByteString TerminalHost::ExecutableFolder() const {
-    return WithDelimiter(
-        Utf8ToCp1252(ProgramFolder(BuiltLayout(), veldar::ExecutableFolder()).string()));
+std::filesystem::path TerminalHost::ExecutableFolder() const {
+    return WithDelimiter(ProgramFolder(BuiltLayout(), veldar::ExecutableFolder()));
 }
 
-ByteString TerminalHost::HomeFolder() const {
+std::filesystem::path TerminalHost::HomeFolder() const {
     const char* home = std::getenv("HOME");
-    return home ? WithDelimiter(Utf8ToCp1252(home)) : ByteString();
+    return home ? WithDelimiter(home) : std::filesystem::path();
 }
 
 void TerminalHost::OpenInAssociatedProgram(const std::filesystem::path& file) {

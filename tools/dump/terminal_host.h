@@ -25,6 +25,8 @@ public:
 
     void SetStatus(const ByteString& caption) override;
     void AddLogLine(const ByteString& line) override;
+    void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                        const ByteString& after) override;
     void ClearLog() override {}
     int ProgressPosition() const override { return position_; }
     void SetProgressPosition(int position) override;
@@ -46,8 +48,8 @@ public:
     bool AutoFileName() const override { return options_.AutoFileName; }
     bool OverwriteFile() const override { return options_.OverwriteFile; }
     bool ViewFile() const override { return options_.ViewFile; }
-    ByteString ExecutableFolder() const override;
-    ByteString HomeFolder() const override;
+    std::filesystem::path ExecutableFolder() const override;
+    std::filesystem::path HomeFolder() const override;
     void OpenInAssociatedProgram(const std::filesystem::path& file) override;
     bool StopRequested() const override { return stop_; }
 
@@ -58,7 +60,9 @@ public:
     const std::vector<std::int64_t>& StepTimes() const { return stepTimes_; }
 
 private:
-    void Print(const char* prefix, const ByteString& text);
+    // The text with the program's line ends made the terminal's, as UTF-8.
+    static std::string Printable(const ByteString& text);
+    void Print(const char* prefix, const std::string& printable);
     void ShowProgress();
 
     ProgramState& state_;
