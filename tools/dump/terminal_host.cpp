@@ -3,26 +3,21 @@
 #include "capture_files.h"
 #include "config_location.h"
 #include "cp1252.h"
-#include "port_names.h"
 #include "sync_queue.h"
+#include "terminal_platform.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace veldar {
 
 TerminalHost::TerminalHost(ProgramState& state, TerminalOptions options,
                            const std::atomic<bool>& stop)
-    : state_(state), options_(options), stop_(stop), terminal_(isatty(STDERR_FILENO) != 0) {}
+    : state_(state), options_(options), stop_(stop), terminal_(StderrIsTerminal()) {}
 
 // The program's texts end lines with CR LF, and a reply keeps its CR before an error text.
 void TerminalHost::Print(const char* prefix, const ByteString& text) {
@@ -73,7 +68,7 @@ void TerminalHost::WaitForEvent() {
     // The name panel of the window: here the name is typed on the terminal, or taken from
     // the clock when nobody can type.
     if (stop_) return;
-    if (isatty(STDIN_FILENO)) {
+    if (StdinIsTerminal()) {
         std::cerr << "\nNom du fichier : " << std::flush;
         std::string typed;
         if (std::getline(std::cin, typed)) {
@@ -92,8 +87,7 @@ void TerminalHost::Sleep(int milliseconds) {
 LocalTime TerminalHost::Now() {
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    std::tm local = LocalTimeOf(seconds);
     auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
@@ -107,7 +101,7 @@ void TerminalHost::ShowMessage(const ByteString& text) {
 
 ByteString TerminalHost::ExecutableFolder() const {
     return WithDelimiter(
-        Utf8ToCp1252(ProgramFolder(BuiltLayout(), veldar::ExecutableFolder()).string()));
+        Utf8ToCp1252(ProgramFolder(BuiltLayout(), ExecutableFolderPath()).string()));
 }
 
 ByteString TerminalHost::HomeFolder() const {
@@ -116,13 +110,7 @@ ByteString TerminalHost::HomeFolder() const {
 }
 
 void TerminalHost::OpenInAssociatedProgram(const std::filesystem::path& file) {
-    // The desktop's opener; its answer is not waited for.
-    std::string path = file.string();
-    char opener[] = "xdg-open";
-    char* argv[] = {opener, path.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) == 0)
-        waitpid(pid, nullptr, WNOHANG);
+    OpenWithDesktop(file);
 }
 
 } // namespace veldar
