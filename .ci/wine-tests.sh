@@ -62,9 +62,13 @@ timeout 300 wineboot -i
 
 # Each time Wine starts, its mount manager lays the COM links anew from the serial
 # devices it finds (/dev/ttyS0 becomes COM1) unless the registry names the port's
-# device. Name our link, and let the server stop so the next start applies it.
+# device. Name our link, let the server stop, and start Wine again to apply it.
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f
 wineserver -w
+# One server for the rest of the run, its own messages kept apart: one started by a
+# program under `timeout` can be sent SIGHUP later and then prints all its objects.
+wineserver -p 2>"$work/wineserver.log"
+timeout 120 wine cmd /c exit
 
 echo "-- tests, COM1 echoing"
 ./build/veldar-ptyecho "$com1" >"$work/echo.out" &

@@ -105,8 +105,8 @@ ByteString TerminalHost::ExecutableFolder() const {
 }
 
 ByteString TerminalHost::HomeFolder() const {
-    const char* home = std::getenv("HOME");
-    return home ? WithDelimiter(Utf8ToCp1252(home)) : ByteString();
+    std::string home = HomeFolderPath();
+    return home.empty() ? ByteString() : WithDelimiter(Utf8ToCp1252(home));
 }
 
 void TerminalHost::OpenInAssociatedProgram(const std::filesystem::path& file) {

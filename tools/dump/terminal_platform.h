@@ -19,6 +19,9 @@ std::tm LocalTimeOf(std::time_t seconds);
 // The folder of the running executable (empty when it cannot be found).
 std::string ExecutableFolderPath();
 
+// The user's home folder (empty when unknown).
+std::string HomeFolderPath();
+
 // Opens the file in the desktop's program for it; the answer is not waited for.
 void OpenWithDesktop(const std::filesystem::path& file);
 

@@ -3,6 +3,7 @@
 #include "port_names.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,6 +36,11 @@ std::tm LocalTimeOf(std::time_t seconds) {
 
 std::string ExecutableFolderPath() {
     return ExecutableFolder();
+}
+
+std::string HomeFolderPath() {
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
 }
 
 void OpenWithDesktop(const std::filesystem::path& file) {

@@ -1,6 +1,7 @@
 #include "terminal_platform.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <io.h>
 #include <vector>
 
@@ -13,6 +14,15 @@
 #include <shellapi.h>
 
 namespace veldar {
+
+namespace {
+
+std::string Utf8(const std::filesystem::path& path) {
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
 
 void InstallStopHandler(void (*handler)(int)) {
     // The C runtime maps Ctrl-C to SIGINT and Ctrl-Break to SIGBREAK; a closed console
@@ -44,9 +54,13 @@ std::string ExecutableFolderPath() {
         if (n < name.size()) break;
         name.resize(name.size() * 2);
     }
-    // UTF-8, as the terminal's arguments are taken.
-    std::u8string folder = std::filesystem::path(name.data()).parent_path().u8string();
-    return std::string(folder.begin(), folder.end());
+    // In UTF-8: the host converts folder names from UTF-8.
+    return Utf8(std::filesystem::path(name.data()).parent_path());
+}
+
+std::string HomeFolderPath() {
+    const wchar_t* home = _wgetenv(L"USERPROFILE");
+    return home ? Utf8(home) : std::string();
 }
 
 void OpenWithDesktop(const std::filesystem::path& file) {
