@@ -159,6 +159,7 @@ public:
         if (handle_ == INVALID_HANDLE_VALUE) return LastError();
         readsAtOnce_ = false;
         taken_ = 0;
+        reported_ = 0;
         carriedErrors_ = 0;
         return 0;
     }
