@@ -1,11 +1,20 @@
 // The serial device on Windows: each operation is the communications call of the same
 // name on a handle opened for overlapped I/O, so reads, writes and the event wait can be
 // in flight at once from different threads.
+//
+// Three ways of some drivers (Wine's on a pseudo-terminal among them; see veldar-wincheck)
+// are met here, with what a Windows serial driver does as the behaviour kept:
+// - an overlapped read with "return at once" time-outs stays pending while nothing has
+//   arrived: such a read asks only for the bytes already waiting, and none when none are;
+// - an event wait can be refused for the modem-line kinds, or end by itself without any
+//   event: the kinds the driver lacks are dropped and the wait is made again after a pause;
+// - a byte left unread can be reported again by every wait: received bytes are reported
+//   only when more have arrived than were reported before.
 #include "com_device_win32.h"
 
-#include "com_device.h"
 #include "stop_event.h"
 
+#include <algorithm>
 #include <atomic>
 
 // The base interface is all this needs; the full set defines macros over common names.
@@ -51,14 +60,49 @@ DCB ToWin32Dcb(const Dcb& dcb) {
     return d;
 }
 
+Win32CommCalls Win32SystemCalls() {
+    Win32CommCalls calls;
+    calls.CreateFileA = [](const char* name, unsigned long access, unsigned long share,
+                           void* security, unsigned long disposition, unsigned long flags,
+                           void* templateFile) -> void* {
+        return ::CreateFileA(name, access, share, static_cast<SECURITY_ATTRIBUTES*>(security),
+                             disposition, flags, templateFile);
+    };
+    calls.SetCommMask = [](void* file, unsigned long mask) -> int {
+        return ::SetCommMask(file, mask);
+    };
+    calls.WaitCommEvent = [](void* file, unsigned long* mask, OVERLAPPED* ov) -> int {
+        return ::WaitCommEvent(file, mask, ov);
+    };
+    calls.GetOverlappedResult = [](void* file, OVERLAPPED* ov, unsigned long* done,
+                                   int wait) -> int {
+        return ::GetOverlappedResult(file, ov, done, wait);
+    };
+    calls.CancelIoEx = [](void* file, OVERLAPPED* ov) -> int { return ::CancelIoEx(file, ov); };
+    calls.WaitForMultipleObjects = [](unsigned long count, void* const* handles, int waitAll,
+                                      unsigned long ms) -> unsigned long {
+        return ::WaitForMultipleObjects(count, handles, waitAll, ms);
+    };
+    calls.ClearCommError = [](void* file, unsigned long* errors, COMSTAT* stat) -> int {
+        return ::ClearCommError(file, errors, stat);
+    };
+    return calls;
+}
+
 namespace {
 
 int LastError() {
     return static_cast<int>(GetLastError());
 }
 
-// One overlapped request. The event starts signalled so that a record which never issued
-// anything reads as complete.
+constexpr std::uint32_t ModemLineKinds = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
+// After a wait that ended with nothing to report, the next one is made after this pause,
+// so a driver that ends every wait at once is asked 50 times a second, not spun on.
+constexpr DWORD RetryPauseMs = 20;
+
+// One overlapped read or write. The event starts signalled so that a record which never
+// issued anything reads as complete.
 class Win32Io : public DeviceIo {
 public:
     Win32Io() {
@@ -82,11 +126,26 @@ public:
     int createError = 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool pending = false;
+    bool read = false;
+};
+
+// The record of one event wait request, the mask word the platform fills in included. A
+// request that a driver never ends keeps it for good (see EndWaitRequest).
+struct WaitRequest {
+    WaitRequest() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~WaitRequest() {
+        if (ov.hEvent) CloseHandle(ov.hEvent);
+    }
+    WaitRequest(const WaitRequest&) = delete;
+    WaitRequest& operator=(const WaitRequest&) = delete;
+
+    OVERLAPPED ov{};
+    DWORD mask = 0;
 };
 
 class Win32ComDevice : public ComDevice {
 public:
-    Win32ComDevice() = default;
+    explicit Win32ComDevice(const Win32CommCalls& calls) : calls_(calls) {}
     ~Win32ComDevice() override { Release(); }
 
     Win32ComDevice(const Win32ComDevice&) = delete;
@@ -94,9 +153,14 @@ public:
 
     int Acquire(const std::string& portName) override {
         if (IsAcquired()) return ERROR_ACCESS_DENIED;
-        handle_ = CreateFileA(Win32DevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        handle_ =
+            calls_.CreateFileA(Win32DevicePath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) return LastError();
+        readsAtOnce_ = false;
+        taken_ = 0;
+        reported_ = 0;
+        carriedErrors_ = 0;
         return 0;
     }
 
@@ -121,16 +185,26 @@ public:
         COMMTIMEOUTS ct{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                         t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                         t.WriteTotalTimeoutConstant};
-        return SetCommTimeouts(handle_, &ct) ? 0 : LastError();
+        if (!SetCommTimeouts(handle_, &ct)) return LastError();
+        readsAtOnce_ = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                       t.ReadTotalTimeoutConstant == 0;
+        return 0;
     }
 
-    int Purge(std::uint32_t flags) override { return PurgeComm(handle_, flags) ? 0 : LastError(); }
+    int Purge(std::uint32_t flags) override {
+        // The discarded bytes count as taken: they are not news to the event wait.
+        std::uint32_t waiting = 0;
+        if (flags & PURGE_RXCLEAR) InputWaiting(waiting);
+        if (!PurgeComm(handle_, flags)) return LastError();
+        taken_ += waiting;
+        return 0;
+    }
 
     int ClearError(std::uint32_t& errors, std::uint32_t& inputCount) override {
         DWORD flags = 0;
         COMSTAT stat{};
-        if (!ClearCommError(handle_, &flags, &stat)) return LastError();
-        errors = flags;
+        if (!calls_.ClearCommError(handle_, &flags, &stat)) return LastError();
+        errors = flags | carriedErrors_.exchange(0);
         inputCount = stat.cbInQue;
         return 0;
     }
@@ -140,6 +214,11 @@ public:
         if (!GetCommModemStatus(handle_, &s)) return LastError();
         status = s;
         return 0;
+    }
+
+    // A driver without modem lines says so with one of these two.
+    bool IsUnsupported(int error) const override {
+        return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
     }
 
     std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<Win32Io>(); }
@@ -156,9 +235,18 @@ public:
     int StartRead(DeviceIo& io, std::uint8_t* buffer, std::uint32_t count) override {
         auto& w = static_cast<Win32Io&>(io);
         if (w.createError) return w.createError;
+        if (readsAtOnce_) {
+            // What a read may take now is what has arrived; asking for none issues nothing,
+            // so the record completes at once with 0 bytes.
+            std::uint32_t waiting = 0;
+            if (int e = InputWaiting(waiting)) return e;
+            count = std::min(count, waiting);
+            if (count == 0) return 0;
+        }
         if (!ReadFile(handle_, buffer, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
             return LastError();
         Issued(w);
+        w.read = true;
         return 0;
     }
 
@@ -171,66 +259,135 @@ public:
         DWORD n = 0;
         if (!GetOverlappedResult(w.handle, &w.ov, &n, FALSE)) return LastError();
         done = n;
+        if (w.read) taken_ += n;
         return 0;
     }
 
     int SetEventMask(std::uint32_t mask) override {
-        if (!SetCommMask(handle_, mask)) return LastError();
+        if (!calls_.SetCommMask(handle_, mask)) return LastError();
         mask_ = mask;
+        // A new mask forgets what arrived before it.
+        std::uint32_t waiting = 0;
+        InputWaiting(waiting);
+        reported_ = taken_ + waiting;
         return 0;
     }
 
     int WaitEvent(std::uint32_t& events, const StopEvent& stop) override {
-        OVERLAPPED ov{};
-        ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (!ov.hEvent) return LastError();
-        int result = WaitEventOrStop(ov, events, stop);
-        CloseHandle(ov.hEvent);
-        return result;
+        while (true) {
+            int result = WaitOnce(events, stop);
+            if (result != NothingToReport) return result;
+            ++wakeUps_;
+            if (WaitForSingleObject(stop.NativeHandle(), RetryPauseMs) == WAIT_OBJECT_0)
+                return WaitStopped;
+        }
     }
 
+    std::uint64_t WaitWakeUps() const override { return wakeUps_; }
+
 private:
+    // A wait that ended without anything to tell.
+    static constexpr int NothingToReport = -100;
+
     void Issued(Win32Io& io) {
         io.handle = handle_;
         io.pending = true;
     }
 
-    // Returns only once the platform is done with ov and the mask word.
-    int WaitEventOrStop(OVERLAPPED& ov, std::uint32_t& events, const StopEvent& stop) {
-        DWORD mask = 0;
-        if (!WaitCommEvent(handle_, &mask, &ov) && GetLastError() != ERROR_IO_PENDING)
-            return LastError();
-        // The stop comes first: when both are signalled, the stop wins.
-        HANDLE objects[] = {stop.NativeHandle(), ov.hEvent};
-        DWORD r = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
-        if (r != WAIT_OBJECT_0 + 1) {
-            int error = r == WAIT_OBJECT_0 ? WaitStopped : LastError();
-            // Setting the mask again ends a wait still pending (and forgets past events, so
-            // it is not done to a wait that has completed).
-            if (!HasOverlappedIoCompleted(&ov)) SetCommMask(handle_, mask_);
-            DWORD ignored = 0;
-            GetOverlappedResult(handle_, &ov, &ignored, TRUE);
-            return error;
-        }
-        DWORD ignored = 0;
-        if (!GetOverlappedResult(handle_, &ov, &ignored, FALSE)) return LastError();
-        events = mask;
+    // The bytes waiting; the line errors the query clears are kept for the next ClearError.
+    int InputWaiting(std::uint32_t& waiting) {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!calls_.ClearCommError(handle_, &errors, &stat)) return LastError();
+        carriedErrors_ |= errors;
+        waiting = stat.cbInQue;
         return 0;
     }
 
+    // One wait request: 0 with events, WaitStopped, WaitBroken, NothingToReport or the
+    // platform's error.
+    int WaitOnce(std::uint32_t& events, const StopEvent& stop) {
+        auto request = std::make_unique<WaitRequest>();
+        if (!request->ov.hEvent) return LastError();
+        if (!calls_.WaitCommEvent(handle_, &request->mask, &request->ov)) {
+            int e = LastError();
+            if (e != ERROR_IO_PENDING) {
+                std::uint32_t mask = mask_;
+                if (!IsUnsupported(e) || !(mask & ModemLineKinds)) return e;
+                // A driver without modem lines: watch the other kinds.
+                mask &= ~ModemLineKinds;
+                if (!calls_.SetCommMask(handle_, mask)) return LastError();
+                mask_ = mask;
+                return NothingToReport;
+            }
+        }
+        // The stop comes first: when both are signalled, the stop wins.
+        void* const objects[] = {stop.NativeHandle(), request->ov.hEvent};
+        DWORD r = calls_.WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+        ++wakeUps_;
+        if (r != WAIT_OBJECT_0 + 1) {
+            // A failed multi-wait means our own handles are broken: nothing to retry.
+            int result = r == WAIT_OBJECT_0 ? WaitStopped : WaitBroken;
+            EndWaitRequest(std::move(request));
+            return result;
+        }
+        DWORD ignored = 0;
+        if (!calls_.GetOverlappedResult(handle_, &request->ov, &ignored, FALSE)) {
+            int e = LastError();
+            // Ended by the driver itself, not by an event.
+            return e == ERROR_OPERATION_ABORTED ? NothingToReport : e;
+        }
+        std::uint32_t kinds = request->mask;
+        if ((kinds & EV_RXCHAR) && !NewBytesArrived()) kinds &= ~EV_RXCHAR;
+        if (!kinds) return NothingToReport;
+        events = kinds;
+        return 0;
+    }
+
+    // Whether bytes arrived since the last report of received bytes: every byte that
+    // arrived is either still waiting or taken (read or discarded).
+    bool NewBytesArrived() {
+        std::uint32_t waiting = 0;
+        if (InputWaiting(waiting)) return true;
+        std::uint64_t arrived = taken_ + waiting;
+        if (arrived <= reported_) return false;
+        reported_ = arrived;
+        return true;
+    }
+
+    // Ends a request that may still be pending. Until it has ended the platform may write
+    // into it; a driver that ignores the cancel keeps it for good rather than hang.
+    void EndWaitRequest(std::unique_ptr<WaitRequest> request) {
+        calls_.CancelIoEx(handle_, &request->ov);
+        if (WaitForSingleObject(request->ov.hEvent, CancelledWaitBoundMs) != WAIT_OBJECT_0)
+            request.release();
+    }
+
+    Win32CommCalls calls_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    // Set by the port's thread, read by the event thread's wait.
+    // Set by the port's thread, read and narrowed by the event thread's wait.
     std::atomic<std::uint32_t> mask_ = 0;
+    bool readsAtOnce_ = false;
+    // Received bytes read or discarded since the device was acquired (user-interface
+    // thread), and the count of arrived bytes at the last report (event thread).
+    std::atomic<std::uint64_t> taken_ = 0;
+    std::atomic<std::uint64_t> reported_ = 0;
+    std::atomic<std::uint32_t> carriedErrors_ = 0;
+    std::atomic<std::uint64_t> wakeUps_ = 0;
 };
 
 } // namespace
 
+std::unique_ptr<ComDevice> CreateWin32Device(const Win32CommCalls& calls) {
+    return std::make_unique<Win32ComDevice>(calls);
+}
+
 std::unique_ptr<ComDevice> CreatePlatformDevice() {
-    return std::make_unique<Win32ComDevice>();
+    return CreateWin32Device(Win32SystemCalls());
 }
 
 std::unique_ptr<ComDevice> CreatePlatformDevice(const std::string&) {
-    return std::make_unique<Win32ComDevice>();
+    return CreatePlatformDevice();
 }
 
 } // namespace veldar

@@ -4,9 +4,9 @@
 // VELDAR.ini.
 #include "config_location.h"
 #include "dump_engine.h"
-#include "port_names.h"
 #include "sync_queue.h"
 #include "terminal_host.h"
+#include "terminal_platform.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,7 +15,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <sys/resource.h>
 
 using namespace veldar;
 
@@ -118,18 +117,17 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
         first = steps[tenth] - steps[0];
         last = steps.back() - steps[steps.size() - 1 - tenth];
     }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
     std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
               << " slept_ms=" << host.SleptMs() << " first_tenth_ms=" << first
-              << " last_tenth_ms=" << last << " peak_kib=" << usage.ru_maxrss << std::endl;
+              << " last_tenth_ms=" << last << " peak_kib=" << PeakResidentKib() << std::endl;
 }
 
 int Run(const Options& o) {
     ProgramState state;
     state.DestPath = o.Dest;
     TComPort port(CreatePlatformDevice(
-        o.LinkDir.empty() ? ProgramFolder(BuiltLayout(), ExecutableFolder()).string() : o.LinkDir));
+        o.LinkDir.empty() ? ProgramFolder(BuiltLayout(), ExecutableFolderPath()).string()
+                          : o.LinkDir));
     port.SetPort(o.Port);
     port.SetBaudRate(br115200);
     port.FlowControl().SetControlDTR(dtrEnable);
@@ -201,10 +199,7 @@ int main(int argc, char** argv) {
         std::cerr << Usage;
         return 2;
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    InstallStopHandler(OnSignal);
     try {
         return Run(*options);
     } catch (const std::exception& e) {

@@ -3,28 +3,21 @@
 #include "capture_files.h"
 #include "config_location.h"
 #include "cp1252.h"
-#include "port_names.h"
 #include "sync_queue.h"
+#include "terminal_platform.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace veldar {
 
 TerminalHost::TerminalHost(ProgramState& state, TerminalOptions options,
                            const std::atomic<bool>& stop)
-    : state_(state), options_(options), stop_(stop), terminal_(isatty(STDERR_FILENO) != 0) {}
+    : state_(state), options_(options), stop_(stop), terminal_(StderrIsTerminal()) {}
 
 // The program's texts end lines with CR LF, and a reply keeps its CR before an error text.
 std::string TerminalHost::Printable(const ByteString& text) {
@@ -85,15 +78,14 @@ void TerminalHost::WaitForEvent() {
     // The name panel of the window: here the name is typed on the terminal, or taken from
     // the clock when nobody can type.
     if (stop_) return;
-    if (isatty(STDIN_FILENO)) {
+    if (StdinIsTerminal()) {
         std::cerr << "\nNom du fichier : " << std::flush;
         // Watched in slices rather than read at once: a stop (Ctrl-C) ends the wait however
         // it falls, and the dump then takes the stop path.
         while (!stop_) {
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            int ready = poll(&input, 1, 100);
-            if (ready < 0 && errno != EINTR) break;
-            if (ready <= 0) continue;
+            int ready = WaitForStdin(100);
+            if (ready < 0) break;
+            if (ready == 0) continue;
             std::string typed;
             if (std::getline(std::cin, typed)) {
                 state_.FileName = Utf8ToCp1252(typed);
@@ -114,8 +106,7 @@ void TerminalHost::Sleep(int milliseconds) {
 LocalTime TerminalHost::Now() {
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    std::tm local = LocalTimeOf(seconds);
     auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
@@ -128,22 +119,16 @@ void TerminalHost::ShowMessage(const ByteString& text) {
 }
 
 std::filesystem::path TerminalHost::ExecutableFolder() const {
-    return WithDelimiter(ProgramFolder(BuiltLayout(), veldar::ExecutableFolder()));
+    return WithDelimiter(ProgramFolder(BuiltLayout(), ExecutableFolderPath()));
 }
 
 std::filesystem::path TerminalHost::HomeFolder() const {
-    const char* home = std::getenv("HOME");
-    return home ? WithDelimiter(home) : std::filesystem::path();
+    std::filesystem::path home = HomeFolderPath();
+    return home.empty() ? home : WithDelimiter(home);
 }
 
 void TerminalHost::OpenInAssociatedProgram(const std::filesystem::path& file) {
-    // The desktop's opener; its answer is not waited for.
-    std::string path = file.string();
-    char opener[] = "xdg-open";
-    char* argv[] = {opener, path.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) == 0)
-        waitpid(pid, nullptr, WNOHANG);
+    OpenWithDesktop(file);
 }
 
 } // namespace veldar
