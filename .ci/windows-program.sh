@@ -9,6 +9,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 zip=dist/veldar-windows-x64.zip
+need=()
+command -v wine >/dev/null || need+=(wine64 wine)
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v unzip >/dev/null || need+=(unzip)
+command -v import >/dev/null || need+=(imagemagick)
+if [ ${#need[@]} -gt 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
 for tool in wine wineserver wineboot Xvfb unzip import; do
     command -v "$tool" >/dev/null || { echo "windows-program: $tool is missing" >&2; exit 1; }
 done
