@@ -8,6 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev libgtest-dev libgmock-dev)
+# The desktop tests: a virtual display, a window manager, an XEmbed tray and a hand for them.
+TEST_PACKAGES=(xvfb openbox trayer xdotool x11-utils)
 
 install_missing() {
     local missing=()
@@ -76,6 +78,7 @@ demo)
     demo
     ;;
 test)
+    install_missing "${TEST_PACKAGES[@]}"
     build
     ctest --preset default
     ;;
