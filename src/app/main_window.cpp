@@ -47,6 +47,7 @@ QFont WindowFont(bool bold = false) {
 constexpr int CollapsedHeight = 106;
 constexpr int ExpandedHeight = 450;
 constexpr int SnapMargin = 10;
+constexpr int SnapSettleMs = 150;
 const char* const StatusPutInDump = "Mettre l'appareil en d\xE9vidage.";
 const char* const StatusNotConnected = "Non-connet\xE9 au port COM.";
 
@@ -326,12 +327,20 @@ void TfrmMain::PlaceBottomRight() {
 void TfrmMain::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     FollowFrame();
-    SnapToWorkArea();
+    // Snapped where the window comes to rest: on the way, a window manager reports the places
+    // of its animations and, late, places the window has already left.
+    if (snapping_) return;
+    if (!snapWait_) {
+        snapWait_ = new QTimer(this);
+        snapWait_->setSingleShot(true);
+        connect(snapWait_, &QTimer::timeout, this, [this] { SnapToWorkArea(); });
+    }
+    snapWait_->start(SnapSettleMs);
 }
 
 // Edges that come within 10 pixels of the same edge of the work area are aligned with it.
 void TfrmMain::SnapToWorkArea() {
-    if (snapping_ || !isVisible()) return;
+    if (snapping_ || !isVisible() || isMinimized()) return;
     QScreen* screen = this->screen();
     if (!screen) return;
     const QRect work = screen->availableGeometry();

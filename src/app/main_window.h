@@ -238,6 +238,7 @@ private:
     bool framed_ = false;
     mutable QMargins lastFrame_;
     QTimer* frameWatch_ = nullptr;
+    QTimer* snapWait_ = nullptr;
     int frameLooks_ = 0;
     // Where the collapsed window was when expanding had to move it up, and where it went.
     std::optional<QPoint> collapsedAt_;
