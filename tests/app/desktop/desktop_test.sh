@@ -152,6 +152,18 @@ collapsed_in_the_corner() {
         [ $((top + height)) -eq $((wt + wh)) ]
 }
 
+# Waits until the window's outer geometry has stayed the same for a quarter of a second.
+wait_settled() {
+    local last="" now same=0 deadline=$((SECONDS + 10))
+    while [ "$same" -lt 5 ]; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        now=$(frame_geometry "$1" || true)
+        if [ -n "$now" ] && [ "$now" = "$last" ]; then same=$((same + 1)); else same=0; fi
+        last=$now
+        sleep 0.05
+    done
+}
+
 # The middle of the program's icon in the tray.
 tray_icon_xy() {
     local panel icon x y w h
@@ -366,17 +378,19 @@ test_item7_the_expanded_window_stays_on_the_screen() {
     local window before after wl wt ww wh
     window=$(main_window)
     show_from_tray "$window"
-    wait_until 10 collapsed_in_the_corner "$window" || fail "shown: $(frame_geometry "$window")"
+    wait_settled "$window" || fail "the window does not come to rest: $(frame_geometry "$window")"
     read -r wl wt ww wh <<<"$(work_area)"
     before=$(frame_geometry "$window")
     read -r left top _ height <<<"$before"
 
     double_click_logo "$window"
-    wait_until 10 outer_height_is "$window" 450 || fail "expanded: $(frame_geometry "$window")"
+    wait_until 10 eval '[ "$(frame_geometry "$window" | cut -d" " -f4)" -gt 300 ]' &&
+        wait_settled "$window" || fail "expanded: $(frame_geometry "$window")"
     read -r eleft etop _ eheight <<<"$(frame_geometry "$window")"
     [ $((etop + eheight)) -eq $((top + height)) ] && [ "$eleft" -eq "$left" ] ||
         fail "the bottom edge moved: $before, expanded $eleft $etop $eheight"
     [ $((etop + eheight)) -le $((wt + wh)) ] || fail "below the work area"
+    [ "$eheight" = 450 ] || fail "expanded to $eheight"
     double_click_logo "$window"
     wait_until 10 outer_height_is "$window" 106 || fail "collapsed: $(frame_geometry "$window")"
     wait_until 5 eval '[ "$(frame_geometry "$window")" = "$before" ]' ||
