@@ -233,7 +233,7 @@ private:
     bool terminated_ = false;
     int connecting_ = 0;
     int outerHeight_ = 0;
-    // The frame height the outer height was last applied with; none before the window is shown.
+    // The frame height the outer height was last applied with.
     std::optional<int> appliedFrame_;
     bool framed_ = false;
     mutable QMargins lastFrame_;
