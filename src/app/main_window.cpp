@@ -286,14 +286,16 @@ void TfrmMain::FollowFrame() {
 }
 
 // The window manager's frame is usually known when the framed window is exposed, but it may
-// come a little later, and Qt reports no change of the frame alone: look again for a while.
+// come a little later, and Qt reports no change of the frame alone: look again for a while,
+// until a frame has been applied or the window is hidden again.
 void TfrmMain::WatchFrame() {
     if (QWindow* window = windowHandle()) window->installEventFilter(this);
     if (!frameWatch_) {
         frameWatch_ = new QTimer(this);
         connect(frameWatch_, &QTimer::timeout, this, [this] {
             FollowFrame();
-            if (--frameLooks_ <= 0) frameWatch_->stop();
+            const bool applied = appliedFrame_ && *appliedFrame_ > 0;
+            if (--frameLooks_ <= 0 || applied || !isVisible()) frameWatch_->stop();
         });
     }
     frameLooks_ = 40;
