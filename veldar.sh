@@ -13,6 +13,8 @@ PACKAGES=(cmake ninja-build g++ ccache qt6-base-dev libgtest-dev libgmock-dev)
 # Qt's own texts in French, and a narrow font that keeps the status to its label where
 # Tahoma is missing (DejaVu Sans Condensed).
 PACKAGES+=(qt6-translations-l10n fonts-dejavu-extra)
+# The desktop tests: a virtual display, a window manager, an XEmbed tray and a hand for them.
+TEST_PACKAGES=(xvfb openbox trayer xdotool x11-utils)
 
 install_missing() {
     local missing=()
@@ -111,6 +113,7 @@ demo)
     demo
     ;;
 test)
+    install_missing "${TEST_PACKAGES[@]}"
     build
     ctest --preset default
     ;;

@@ -60,8 +60,6 @@ int main(int argc, char** argv) {
         frmMain.ShowError(QString::fromLocal8Bit(e.what()));
     }
     // The loop shows the window once; its first activation sends it to the tray.
-    QTimer::singleShot(0, &frmMain, [&frmMain] {
-        if (!frmMain.State.Quitting) frmMain.show();
-    });
+    QTimer::singleShot(0, &frmMain, [&frmMain] { frmMain.FirstShow(); });
     return app.exec();
 }

@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #ifndef _WIN32
 #include "port_names.h"
@@ -42,6 +43,7 @@ ByteString ToBytes(const QString& text) {
 constexpr int CollapsedHeight = 106;
 constexpr int ExpandedHeight = 450;
 constexpr int SnapMargin = 10;
+constexpr int SnapSettleMs = 150;
 const char* const StatusPutInDump = "Mettre l'appareil en d\xE9vidage.";
 const char* const StatusNotConnected = texts::StatusNotConnected;
 
@@ -222,15 +224,89 @@ void TfrmMain::BuildMenu() {
 
 // --- placement and size ---
 
+// The frame as the window manager has it now. QWidget's own idea of the frame is refreshed
+// only when the window moves or changes size, and a window manager may tell the frame's
+// size without either. While the window manager withdraws the window or takes it back, the
+// frame reads as none for a moment: the last one seen stands for it then.
+QMargins TfrmMain::Frame() const {
+    QWindow* window = windowHandle();
+    const QMargins margins = window ? window->frameMargins() : QMargins();
+    if (margins.isNull()) return lastFrame_;
+    lastFrame_ = margins;
+    return margins;
+}
+
+QRect TfrmMain::OuterGeometry() const {
+    return geometry().marginsAdded(Frame());
+}
+
+void TfrmMain::MoveOuter(QPoint topLeft) {
+    const QMargins frame = Frame();
+    move(topLeft + QPoint(frame.left(), frame.top()) - (geometry().topLeft() - pos()));
+}
+
 int TfrmMain::OuterHeight() const {
-    return frameGeometry().height();
+    return OuterGeometry().height();
 }
 
 void TfrmMain::SetOuterHeight(int height) {
     outerHeight_ = height;
-    int frame = frameGeometry().height() - geometry().height();
-    setFixedHeight(std::max(0, height - frame));
+    ApplyOuterHeight();
+}
+
+void TfrmMain::ApplyOuterHeight() {
+    const QMargins frame = Frame();
+    appliedFrame_ = frame.top() + frame.bottom();
+    setFixedHeight(std::max(0, outerHeight_ - *appliedFrame_));
     LayoutLog();
+}
+
+// Until the window manager has framed the window, its frame counts as nothing: the height set
+// before the first showing is the client's. Once the frame is known, the outer height is set
+// again and the window placed bottom-right as it was meant to be; a later change of the
+// frame (another kind of window) keeps the window inside the work area.
+void TfrmMain::FollowFrame() {
+    // A minimised window waits for its restoring: resizing it would bring it back on some
+    // window managers.
+    if (!isVisible() || isMinimized() || outerHeight_ == 0) return;
+    const QMargins margins = Frame();
+    const int frame = margins.top() + margins.bottom();
+    if (appliedFrame_ == frame) return;
+    ApplyOuterHeight();
+    if (!framed_ && frame > 0) {
+        framed_ = true;
+        PlaceBottomRight();
+    } else {
+        KeepInsideWorkArea();
+    }
+}
+
+// The window manager's frame is usually known when the framed window is exposed, but it may
+// come a little later, and Qt reports no change of the frame alone: look again for a while,
+// until a frame has been applied or the window is hidden again.
+void TfrmMain::WatchFrame() {
+    if (QWindow* window = windowHandle()) window->installEventFilter(this);
+    if (!frameWatch_) {
+        frameWatch_ = new QTimer(this);
+        connect(frameWatch_, &QTimer::timeout, this, [this] {
+            FollowFrame();
+            const bool applied = appliedFrame_ && *appliedFrame_ > 0;
+            if (--frameLooks_ <= 0 || applied || !isVisible()) frameWatch_->stop();
+        });
+    }
+    frameLooks_ = 40;
+    frameWatch_->start(50);
+}
+
+void TfrmMain::KeepInsideWorkArea() {
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect work = screen->availableGeometry();
+    const QRect frame = OuterGeometry();
+    QPoint to = frame.topLeft();
+    to.setX(std::max(work.left(), std::min(to.x(), work.right() - frame.width() + 1)));
+    to.setY(std::max(work.top(), std::min(to.y(), work.bottom() - frame.height() + 1)));
+    if (to != frame.topLeft()) MoveOuter(to);
 }
 
 // The log follows the window's size; everything else keeps its place.
@@ -243,21 +319,30 @@ void TfrmMain::PlaceBottomRight() {
     if (!screen) return;
     const QRect work = screen->availableGeometry();
     // Sizes of the work area, as the window was always placed, not its right and bottom.
-    move(work.width() - frameGeometry().width(), work.height() - OuterHeight());
+    MoveOuter(QPoint(work.width() - OuterGeometry().width(), work.height() - OuterHeight()));
 }
 
 void TfrmMain::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
-    SnapToWorkArea();
+    FollowFrame();
+    // Snapped where the window comes to rest: on the way, a window manager reports the places
+    // of its animations and, late, places the window has already left.
+    if (snapping_) return;
+    if (!snapWait_) {
+        snapWait_ = new QTimer(this);
+        snapWait_->setSingleShot(true);
+        connect(snapWait_, &QTimer::timeout, this, [this] { SnapToWorkArea(); });
+    }
+    snapWait_->start(SnapSettleMs);
 }
 
 // Edges that come within 10 pixels of the same edge of the work area are aligned with it.
 void TfrmMain::SnapToWorkArea() {
-    if (snapping_ || !isVisible()) return;
+    if (snapping_ || !isVisible() || isMinimized()) return;
     QScreen* screen = this->screen();
     if (!screen) return;
     const QRect work = screen->availableGeometry();
-    const QRect frame = frameGeometry();
+    const QRect frame = OuterGeometry();
     QPoint to = frame.topLeft();
     if (std::abs(frame.left() - work.left()) <= SnapMargin)
         to.setX(work.left());
@@ -269,20 +354,41 @@ void TfrmMain::SnapToWorkArea() {
         to.setY(work.bottom() - frame.height() + 1);
     if (to != frame.topLeft()) {
         snapping_ = true;
-        move(to);
+        MoveOuter(to);
         snapping_ = false;
     }
 }
 
 void TfrmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    FollowFrame();
     LayoutLog();
 }
 
 void TfrmMain::ImgLogoDblClick() {
     // Judged on the height the program set: the frame around it may change later, when the
     // window becomes an ordinary one (no notification area) and back.
-    SetOuterHeight(outerHeight_ <= CollapsedHeight ? ExpandedHeight : CollapsedHeight);
+    const QRect before = OuterGeometry();
+    if (outerHeight_ > CollapsedHeight) {
+        SetOuterHeight(CollapsedHeight);
+        // Back where it was, unless the user has moved it meanwhile.
+        if (collapsedAt_ && OuterGeometry().topLeft() == expandedAt_) MoveOuter(*collapsedAt_);
+        collapsedAt_.reset();
+        return;
+    }
+    collapsedAt_.reset();
+    // The top-left corner stays, unless the log would then hang below the work area (over
+    // the taskbar, or off the screen): then the bottom edge stays.
+    QScreen* screen = this->screen();
+    const QRect work = screen ? screen->availableGeometry() : QRect();
+    if (screen && before.top() + ExpandedHeight - 1 > work.bottom()) {
+        collapsedAt_ = before.topLeft();
+        expandedAt_ =
+            QPoint(before.left(), std::max(work.top(), before.bottom() - ExpandedHeight + 1));
+        // Up first, then taller: the window never reaches over the edge.
+        MoveOuter(expandedAt_);
+    }
+    SetOuterHeight(ExpandedHeight);
 }
 
 // --- port control ---
@@ -414,32 +520,51 @@ void TfrmMain::tiMainDblClick() {
 void TfrmMain::HideToTray() {
     if (State.InTray) return;
     if (tiMain->Available()) {
-        minimisedInsteadOfTray_ = false;
-        setWindowFlag(Qt::Tool, true);
         hide();
+        if (minimisedInsteadOfTray_) {
+            // The tray came after all: a tool window again, changed while hidden.
+            setWindowFlag(Qt::Tool, true);
+            minimisedInsteadOfTray_ = false;
+        }
     } else {
-        // Without a notification area the window must stay reachable: an ordinary window
-        // with a taskbar entry, minimised.
-        minimisedInsteadOfTray_ = true;
-        setWindowFlag(Qt::Tool, false);
-        showMinimized();
+        MinimiseInsteadOfTray();
     }
     State.InTray = true;
 }
 
+void TfrmMain::MinimiseInsteadOfTray() {
+    if (!minimisedInsteadOfTray_) {
+        // Without a notification area the window must stay reachable: an ordinary window
+        // with a taskbar entry. Its flags change only while it is hidden; changed on a shown
+        // window they re-create it under the window manager, which may then never map it.
+        hide();
+        setWindowFlag(Qt::Tool, false);
+        minimisedInsteadOfTray_ = true;
+    }
+    showMinimized();
+}
+
 void TfrmMain::ShowFromTray() {
-    if (!State.InTray) return;
-    if (minimisedInsteadOfTray_)
+    // The window manager may have minimised the tool window although it offers no such
+    // button; it comes back from there too.
+    const bool minimised = isMinimized();
+    if (!State.InTray && !minimised) return;
+    if (minimised) {
         showNormal();
-    else
+        raise();
+        activateWindow();
+    } else {
         show();
-    raise();
+        raise();
+    }
+    if (!State.InTray) return;
     pnlImg->setToolTip(FromPath(State.DestPath));
     State.InTray = false;
 }
 
 void TfrmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized()) WatchFrame();
     // Brought back from the taskbar by the user: no longer hidden.
     if (event->type() == QEvent::WindowStateChange && minimisedInsteadOfTray_ && State.InTray &&
         !(windowState() & Qt::WindowMinimized) && isVisible()) {
@@ -472,6 +597,7 @@ void TfrmMain::txtNomFicKeyPress(char& key) {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) FollowFrame();
     if (watched == txtNomFic && event->type() == QEvent::KeyPress) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
         QString text = keyEvent->text();

@@ -24,6 +24,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace veldar {
 
@@ -101,6 +102,8 @@ public:
 
     // --- operations ---
     void FormCreate();
+    // The event loop's one showing of the window at start.
+    void FirstShow();
     void FormActivate();
     void FormClose(TCloseAction& Action);
     int LoadSettings();
@@ -197,6 +200,17 @@ private:
     void BuildControls();
     void BuildMenu();
     void PlaceBottomRight();
+    // The frame's height is known only once the window manager has framed the shown window.
+    void FollowFrame();
+    void WatchFrame();
+    void ApplyOuterHeight();
+    QMargins Frame() const;
+    // The window's rectangle, frame included, and a move of it.
+    QRect OuterGeometry() const;
+    void MoveOuter(QPoint topLeft);
+    void KeepInsideWorkArea();
+    // Without a notification area: an ordinary window, minimised with a taskbar entry.
+    void MinimiseInsteadOfTray();
     void LayoutLog();
     void SnapToWorkArea();
     // Runs a handler; an exception goes to the error box instead of the event loop.
@@ -224,6 +238,16 @@ private:
     bool terminated_ = false;
     int connecting_ = 0;
     int outerHeight_ = 0;
+    // The frame height the outer height was last applied with.
+    std::optional<int> appliedFrame_;
+    bool framed_ = false;
+    mutable QMargins lastFrame_;
+    QTimer* frameWatch_ = nullptr;
+    QTimer* snapWait_ = nullptr;
+    int frameLooks_ = 0;
+    // Where the collapsed window was when expanding had to move it up, and where it went.
+    std::optional<QPoint> collapsedAt_;
+    QPoint expandedAt_;
     // Without a notification area the window hides by minimising, with a taskbar entry.
     bool minimisedInsteadOfTray_ = false;
 };

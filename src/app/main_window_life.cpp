@@ -3,6 +3,7 @@
 #include "main_window.h"
 
 #include "settings_file.h"
+#include "tray_icon.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -53,8 +54,21 @@ void TfrmMain::SaveSettings() {
         std::cerr << "VELDAR: " << SettingsNotWritten << std::endl;
 }
 
+void TfrmMain::FirstShow() {
+    if (State.Quitting) return;
+    if (tiMain->Available()) {
+        show();
+        return;
+    }
+    std::cerr << "VELDAR: aucune zone de notification trouvée ; la fenêtre est réduite dans la "
+                 "barre des tâches."
+              << std::endl;
+    MinimiseInsteadOfTray();
+}
+
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    WatchFrame();
     // Some desktops never activate a window shown at log-on: the first showing hides it too.
     if (!activatedOnce_) QTimer::singleShot(0, this, [this] { FormActivate(); });
 }

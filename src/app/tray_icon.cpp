@@ -7,6 +7,7 @@
 #include <QtGlobal>
 #include <chrono>
 #include <exception>
+#include <functional>
 
 namespace veldar {
 
@@ -29,6 +30,21 @@ QString ToolTipOf(const QString& hint) {
     return tip;
 }
 
+// The menu the tray shows. While no popup menu is assigned it refuses to show: on XEmbed trays
+// Qt pops the tray's menu up on every right-click, and once a menu without items has been
+// popped up there, the same menu never maps again, even after its items are back.
+class TrayMenu : public QMenu {
+public:
+    explicit TrayMenu(std::function<bool()> mayShow) : mayShow_(std::move(mayShow)) {}
+    void setVisible(bool visible) override {
+        if (visible && !mayShow_()) return;
+        QMenu::setVisible(visible);
+    }
+
+private:
+    std::function<bool()> mayShow_;
+};
+
 void RemoveAllActions(QMenu& menu) {
     // removeAction rather than clear(): clear() would delete actions the menu owns.
     for (QAction* action : menu.actions())
@@ -38,8 +54,9 @@ void RemoveAllActions(QMenu& menu) {
 } // namespace
 
 TTrayIconComponent::TTrayIconComponent(std::unique_ptr<TrayBackend> backend, QObject* parent)
-    : QObject(parent), menu_(std::make_unique<QMenu>()), backend_(std::move(backend)),
-      clock_(SteadyMilliseconds) {
+    : QObject(parent),
+      menu_(std::make_unique<TrayMenu>([this] { return assigned_ && !menu_->isEmpty(); })),
+      backend_(std::move(backend)), clock_(SteadyMilliseconds) {
     backend_->SetContextMenu(menu_.get());
     backend_->SetActivationHandler([this](TrayBackend::Activation a) { Activated(a); });
 }

@@ -228,6 +228,21 @@ TEST_F(TrayIcon, WithoutPopupMenuNothingCanBeChosen) {
     EXPECT_TRUE(UsableItems(tray->menu).isEmpty());
 }
 
+// Item 1 of the desktop faults: a menu without items popped up on an XEmbed tray never maps
+// again; without an assigned menu the tray's menu must not show at all.
+TEST_F(TrayIcon, Item1_WithoutPopupMenuTheTrayMenuRefusesToShow) {
+    QMenu menu;
+    FillNineItems(menu);
+    icon->SetPopupMenu(nullptr);
+    tray->menu->popup(QPoint(10, 10));
+    EXPECT_FALSE(tray->menu->isVisible());
+
+    icon->SetPopupMenu(&menu);
+    tray->menu->popup(QPoint(10, 10));
+    EXPECT_TRUE(tray->menu->isVisible());
+    tray->menu->hide();
+}
+
 TEST_F(TrayIcon, ReassigningRestoresTheNineItemsInOrder) {
     QMenu menu;
     FillNineItems(menu);

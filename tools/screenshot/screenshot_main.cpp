@@ -1,12 +1,14 @@
 // veldar-screenshot: runs one dump through the real main window against the scripted device
-// on an in-memory line, expands the window and saves a picture of it. For looking at the
-// window without a device (tools/screenshot.sh runs it under Xvfb).
+// on an in-memory line, expands the window and saves a picture of it, and one of the tray
+// menu when a second file is named. For looking at the window without a device
+// (tools/screenshot.sh runs it under Xvfb).
 #include "application.h"
 #include "main_window.h"
 #include "sync_queue.h"
 #include "virtual_driver.h"
 
 #include <QDir>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <chrono>
 #include <iostream>
@@ -14,8 +16,8 @@
 using namespace veldar;
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: veldar-screenshot OUTPUT.png\n";
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: veldar-screenshot WINDOW.png [TRAY-MENU.png]\n";
         return 2;
     }
     TApplication app(argc, argv);
@@ -59,8 +61,18 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
 
-    const bool saved = frmMain.grab().save(QString::fromLocal8Bit(argv[1]));
+    bool saved = frmMain.grab().save(QString::fromLocal8Bit(argv[1]));
     std::cout << (saved ? "saved " : "could not save ") << argv[1] << std::endl;
+    if (argc == 3) {
+        // The menu as a right-click on the icon opens it.
+        frmMain.pmMain->popup(QPoint(40, 40));
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        const bool menuSaved = frmMain.pmMain->grab().save(QString::fromLocal8Bit(argv[2]));
+        frmMain.pmMain->hide();
+        std::cout << (menuSaved ? "saved " : "could not save ") << argv[2] << std::endl;
+        saved = saved && menuSaved;
+    }
     frmMain.ComPort1.SetConnected(false);
     return saved && device.Model().Stats().dumpsCompleted == 1 ? 0 : 1;
 }
