@@ -92,4 +92,19 @@ private:
     std::filesystem::path output_;
 };
 
+#ifdef VELDAR_PROGRAM
+// A fresh folder holding a copy of the program, as a user unpacks it: the program looks for
+// its settings and COMn links beside itself. Drawn off screen.
+inline std::filesystem::path NewProgramFolder(const std::string& tag) {
+    static int counter = 0;
+    auto root =
+        std::filesystem::temp_directory_path() /
+        ("veldar-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(root);
+    std::filesystem::copy_file(VELDAR_PROGRAM, root / "veldar");
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return root;
+}
+#endif
+
 } // namespace veldar::test

@@ -20,13 +20,8 @@ using namespace std::chrono_literals;
 class ProgramFaults : public ::testing::Test {
 protected:
     ProgramFaults() {
-        root = fs::temp_directory_path() /
-               ("veldar-fault-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(root);
-        // The program looks for its settings and COMn links beside itself.
-        fs::copy_file(VELDAR_PROGRAM, root / "veldar");
+        root = veldar::test::NewProgramFolder("fault");
         programFolder = root;
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     ~ProgramFaults() override {
         // The children go first: the folder holds their files.
@@ -173,7 +168,6 @@ protected:
         programFolder = folder;
     }
 
-    static inline int counter = 0;
     fs::path root;
     fs::path programFolder;
     std::vector<std::string> payloads;

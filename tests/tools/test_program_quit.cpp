@@ -17,14 +17,7 @@ using namespace std::chrono_literals;
 
 class ProgramQuit : public ::testing::Test {
 protected:
-    ProgramQuit() {
-        root = fs::temp_directory_path() /
-               ("veldar-quit-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(root);
-        // The program looks for its settings and COMn links beside itself.
-        fs::copy_file(VELDAR_PROGRAM, root / "veldar");
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
+    ProgramQuit() { root = veldar::test::NewProgramFolder("quit"); }
     ~ProgramQuit() override { fs::remove_all(root); }
 
     fs::path Records(int count) {
@@ -82,7 +75,6 @@ protected:
         return n;
     }
 
-    static inline int counter = 0;
     fs::path root;
     std::vector<std::string> payloads;
 };

@@ -17,11 +17,7 @@ using namespace std::chrono_literals;
 class Item13_OneVeldarPerFolder : public ::testing::Test {
 protected:
     Item13_OneVeldarPerFolder() {
-        root = fs::temp_directory_path() /
-               ("veldar-once-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(root);
-        fs::copy_file(VELDAR_PROGRAM, root / "veldar");
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        root = veldar::test::NewProgramFolder("once");
         // Written with line feeds only: a file the program wrote has CR LF.
         std::ofstream(root / "VELDAR.ini") << UserSettings;
     }
@@ -51,7 +47,6 @@ protected:
     }
 
     static constexpr const char* UserSettings = "[PORT_COMM]\nCOM1\n[CHEMIN_DESTINATION]\n\n";
-    static inline int counter = 0;
     fs::path root;
 };
 
