@@ -62,9 +62,10 @@ TfrmMain::TfrmMain(Environment environment)
                    : CreatePlatformDevice(environment.ExecutableFolder.toStdString())),
       boxes_(environment.Boxes ? std::move(environment.Boxes) : std::make_unique<QtDialogs>(this)),
       files_(environment.Files ? std::move(environment.Files) : std::make_unique<CaptureFiles>()),
-      sleepFor_(std::move(environment.SleepFor)), clock_(std::move(environment.Clock)),
-      exeFolder_(WithDelimiter(ToPath(environment.ExecutableFolder))),
-      engine_(State, ComPort1, *this, *files_), readSettings_(std::move(environment.ReadSettings)) {
+      exeFolder_(WithDelimiter(ToPath(environment.ExecutableFolder))), dumpView_(*this),
+      pump_(*this, std::move(environment.SleepFor), std::move(environment.Clock)),
+      engine_(State.Busy, ComPort1, dumpView_, pump_, *files_, [this] { return Options(); }),
+      readSettings_(std::move(environment.ReadSettings)) {
     setWindowTitle(QStringLiteral("VELDAR"));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     QPalette palette = this->palette();
@@ -581,7 +582,7 @@ void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
 // --- file-name panel ---
 
 void TfrmMain::btnNomFicClick() {
-    State.FileName = ToBytes(txtNomFic->text());
+    engine_.NameConfirmed(ToBytes(txtNomFic->text()));
 }
 
 void TfrmMain::txtNomFicKeyPress(char& key) {

@@ -1,15 +1,15 @@
 // The main window: a small always-on-top tool window with the progress bar, the four signal
 // LEDs, the status text, the logo, the log and the file-name panel; it owns the serial port,
-// the tray icon and its menu, runs the port commands, and is the dump engine's host.
+// the tray icon and its menu, runs the port commands, and starts the dump engine, which
+// shows its progress through the window's DumpView.
 #pragma once
 
 #include "capture_files.h"
 #include "com_port.h"
 #include "dialogs.h"
 #include "dump_engine.h"
-#include "dump_host.h"
-#include "program_state.h"
 #include "tray_backend.h"
+#include "window_dump_side.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -43,7 +43,20 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
-class TfrmMain : public QWidget, public DumpHost {
+// The program-wide state of the window. The dump engine shares only Busy.
+struct ProgramState {
+    // Destination folder of the capture files, as the platform names it: a folder named in any
+    // script must work, so it never passes through Windows-1252.
+    std::filesystem::path DestPath;
+    const std::string IniName = "VELDAR.ini";
+    // True from start until the port is first opened, then while a dump runs: the dump
+    // triggers do nothing while it is true.
+    bool Busy = true;
+    bool Quitting = false;
+    bool InTray = false;
+};
+
+class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     // What the window needs of the platform; tests give their own.
@@ -110,8 +123,8 @@ public:
     void SaveSettings();
     void ConnectPort(int number);
     void DisconnectPort();
-    void HideToTray() override;
-    void ShowFromTray() override;
+    void HideToTray();
+    void ShowFromTray();
     void RunDump(bool probeFirst);
     void WakeDevice();
     bool ProbeBaudRate(TBaudRate baud);
@@ -154,34 +167,17 @@ public:
     const std::filesystem::path& ExeFolder() const { return exeFolder_; }
     DumpEngine& Engine() { return engine_; }
 
-    // --- the dump's host ---
-    void SetStatus(const ByteString& caption) override;
-    void AddLogLine(const ByteString& line) override;
+    // --- what the dump shows and the options it is given ---
+    void SetStatus(const ByteString& caption);
+    void AddLogLine(const ByteString& line);
     void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
-                        const ByteString& after) override;
-    void ClearLog() override;
-    int ProgressPosition() const override;
-    void SetProgressPosition(int position) override;
-    int ProgressMax() const override;
-    void SetProgressMax(int maximum) override;
-    void FocusMainWindow() override;
-    void ProcessMessages() override;
-    void WaitForEvent() override;
-    void Sleep(int milliseconds) override;
-    LocalTime Now() override;
-    void Beep() override;
-    void ShowMessage(const ByteString& text) override;
-    void ShowNamePanel() override;
-    void HideNamePanel() override;
-    void TakeTrayMenu() override;
-    void GiveTrayMenu() override;
-    bool AutoFileName() const override;
-    bool OverwriteFile() const override;
-    bool ViewFile() const override;
-    std::filesystem::path ExecutableFolder() const override;
-    std::filesystem::path HomeFolder() const override;
-    void OpenInAssociatedProgram(const std::filesystem::path& file) override;
-    bool StopRequested() const override;
+                        const ByteString& after);
+    // The three options of the tray menu.
+    bool AutoFileName() const;
+    bool OverwriteFile() const;
+    bool ViewFile() const;
+    DumpOptions Options() const;
+    void OpenInAssociatedProgram(const std::filesystem::path& file);
 
     // The application's general error box: the text with a stop icon, titled "VELDAR".
     void ShowError(const QString& text);
@@ -225,9 +221,9 @@ private:
 
     std::unique_ptr<Dialogs> boxes_;
     std::unique_ptr<CaptureFiles> files_;
-    std::function<void(int)> sleepFor_;
-    std::function<LocalTime()> clock_;
     std::filesystem::path exeFolder_;
+    WindowDumpView dumpView_;
+    WindowPump pump_;
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
     bool snapping_ = false;

@@ -1,4 +1,5 @@
-// The main window as the dump's host, and the dump operations under the window's names.
+// What the dump shows in the window, the loop and clock it runs in, the options the window
+// gives it, and the dump operations under the window's names.
 #include "main_window.h"
 
 #include "cp1252.h"
@@ -71,7 +72,7 @@ void TfrmMain::DumpFinished() {
             this, [this, command] { Guarded(command); }, Qt::QueuedConnection);
 }
 
-// --- the host ---
+// --- what the window gives and shows ---
 
 void TfrmMain::SetStatus(const ByteString& caption) {
     lblMsg->setText(ToDisplay(caption));
@@ -82,75 +83,6 @@ void TfrmMain::AddLogLine(const ByteString& line) {
 void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                               const ByteString& after) {
     mmoMain->appendPlainText(ToDisplay(before) + FromPath(path) + ToDisplay(after));
-}
-void TfrmMain::ClearLog() {
-    mmoMain->clear();
-}
-int TfrmMain::ProgressPosition() const {
-    return pbMain->value();
-}
-void TfrmMain::SetProgressPosition(int position) {
-    pbMain->setValue(position);
-}
-int TfrmMain::ProgressMax() const {
-    return pbMain->maximum();
-}
-void TfrmMain::SetProgressMax(int maximum) {
-    pbMain->setMaximum(maximum);
-}
-
-void TfrmMain::FocusMainWindow() {
-    activateWindow();
-}
-
-void TfrmMain::ProcessMessages() {
-    QCoreApplication::processEvents();
-}
-
-void TfrmMain::WaitForEvent() {
-    // Sleeps until something arrives: a key, a click, a port hand-over or a quit request.
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-void TfrmMain::Sleep(int milliseconds) {
-    if (sleepFor_)
-        sleepFor_(milliseconds);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-LocalTime TfrmMain::Now() {
-    if (clock_) return clock_();
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    return LocalTime{d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
-}
-
-void TfrmMain::Beep() {
-    QApplication::beep();
-}
-
-void TfrmMain::ShowMessage(const ByteString& text) {
-    boxes_->Message(ToDisplay(text));
-}
-
-void TfrmMain::ShowNamePanel() {
-    // The wait shows the panel again and again: only its first showing takes the keyboard,
-    // so that a typed name replaces the proposed one and no key lands in the log.
-    if (!PnlNomFic->isHidden()) return;
-    PnlNomFic->show();
-    txtNomFic->setFocus(Qt::OtherFocusReason);
-    txtNomFic->selectAll();
-}
-void TfrmMain::HideNamePanel() {
-    PnlNomFic->hide();
-}
-void TfrmMain::TakeTrayMenu() {
-    tiMain->SetPopupMenu(nullptr);
-}
-void TfrmMain::GiveTrayMenu() {
-    tiMain->SetPopupMenu(pmMain);
 }
 
 bool TfrmMain::AutoFileName() const {
@@ -163,22 +95,106 @@ bool TfrmMain::ViewFile() const {
     return mnuFichier->isChecked();
 }
 
-std::filesystem::path TfrmMain::ExecutableFolder() const {
-    return exeFolder_;
-}
-
-std::filesystem::path TfrmMain::HomeFolder() const {
-    return WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())));
+DumpOptions TfrmMain::Options() const {
+    return {AutoFileName(), OverwriteFile(),
+            ViewFile(),     State.DestPath,
+            exeFolder_,     WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())))};
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
     // The file is saved whatever happens here; the log says when nothing could show it.
-    OpenWithDesktop(FromPath(file), this,
-                    [this] { AddLogLine(texts::FileNotViewed); });
+    OpenWithDesktop(FromPath(file), this, [this] { AddLogLine(texts::FileNotViewed); });
 }
 
-bool TfrmMain::StopRequested() const {
-    return State.Quitting;
+// --- the dump's view ---
+
+void WindowDumpView::SetStatus(const ByteString& caption) {
+    window_.SetStatus(caption);
+}
+void WindowDumpView::AddLogLine(const ByteString& line) {
+    window_.AddLogLine(line);
+}
+void WindowDumpView::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
+                                    const ByteString& after) {
+    window_.AddPathLogLine(before, path, after);
+}
+void WindowDumpView::ClearLog() {
+    window_.mmoMain->clear();
+}
+void WindowDumpView::SetProgressPosition(int position) {
+    window_.pbMain->setValue(position);
+}
+void WindowDumpView::SetProgressMax(int maximum) {
+    window_.pbMain->setMaximum(maximum);
+}
+void WindowDumpView::ShowFromTray() {
+    window_.ShowFromTray();
+}
+void WindowDumpView::HideToTray() {
+    window_.HideToTray();
+}
+void WindowDumpView::FocusMainWindow() {
+    window_.activateWindow();
+}
+void WindowDumpView::Beep() {
+    QApplication::beep();
+}
+void WindowDumpView::ShowMessage(const ByteString& text) {
+    window_.Boxes().Message(ToDisplay(text));
+}
+
+void WindowDumpView::ShowNamePanel() {
+    // The wait shows the panel again and again: only its first showing takes the keyboard,
+    // so that a typed name replaces the proposed one and no key lands in the log.
+    if (!window_.PnlNomFic->isHidden()) return;
+    window_.PnlNomFic->show();
+    window_.txtNomFic->setFocus(Qt::OtherFocusReason);
+    window_.txtNomFic->selectAll();
+}
+void WindowDumpView::HideNamePanel() {
+    window_.PnlNomFic->hide();
+}
+void WindowDumpView::TakeTrayMenu() {
+    window_.tiMain->SetPopupMenu(nullptr);
+}
+void WindowDumpView::GiveTrayMenu() {
+    window_.tiMain->SetPopupMenu(window_.pmMain);
+}
+void WindowDumpView::DestinationSettled(const std::filesystem::path& folder) {
+    window_.State.DestPath = folder;
+}
+void WindowDumpView::OpenInAssociatedProgram(const std::filesystem::path& file) {
+    window_.OpenInAssociatedProgram(file);
+}
+
+// --- the loop and clock of the dump ---
+
+void WindowPump::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+void WindowPump::WaitForEvent() {
+    // Sleeps until something arrives: a key, a click, a port hand-over or a quit request.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void WindowPump::Sleep(int milliseconds) {
+    if (sleepFor_)
+        sleepFor_(milliseconds);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+LocalTime WindowPump::Now() {
+    if (clock_) return clock_();
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return LocalTime{d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+}
+
+bool WindowPump::StopRequested() const {
+    return window_.State.Quitting;
 }
 
 } // namespace veldar

@@ -7,48 +7,50 @@
 namespace veldar {
 
 std::filesystem::path DumpEngine::SettledFolder() const {
-    if (state_.DestPath.empty() || !files_.FolderExists(state_.DestPath))
-        return host_.ExecutableFolder();
-    return state_.DestPath;
+    if (options_.DestPath.empty() || !files_.FolderExists(options_.DestPath))
+        return options_.ProgramFolder;
+    return options_.DestPath;
 }
 
 // Shows the name panel until a usable name is typed; false when the program asked to stop
 // meanwhile.
 bool DumpEngine::WaitForName(RunRecord* run) {
     while (SafeFileName(state_.FileName).empty()) {
-        if (host_.StopRequested()) {
+        if (pump_.StopRequested()) {
             if (run) run->Stopped = true;
             return false;
         }
-        host_.ShowNamePanel();
-        host_.TakeTrayMenu();
+        view_.ShowNamePanel();
+        view_.TakeTrayMenu();
         // Sleeps until something happens: the user types, a port event or a quit request.
-        host_.WaitForEvent();
+        pump_.WaitForEvent();
     }
     return true;
 }
 
 bool DumpEngine::SaveCapture() {
     bool result = false;
-    state_.DestPath = SettledFolder();
-    host_.FocusMainWindow();
-    if (host_.AutoFileName()) state_.FileName = FormatAutoName(host_.Now());
+    TakeOptions();
+    options_.DestPath = SettledFolder();
+    view_.DestinationSettled(options_.DestPath);
+    view_.FocusMainWindow();
+    if (options_.AutoFileName) state_.FileName = FormatAutoName(pump_.Now());
     bool named = WaitForName(run_);
-    host_.GiveTrayMenu();
-    host_.HideNamePanel();
+    view_.GiveTrayMenu();
+    view_.HideNamePanel();
     if (!named) return false;
     // A long name from the device is cut to what a folder takes, rather than not saved.
     state_.FileName = FittedFileName(SafeFileName(state_.FileName), ".txt") + ".txt";
     if (state_.CaptureText.empty()) return false;
 
-    const auto path = InFolder(state_.DestPath, NativePath(state_.FileName));
+    const auto path = InFolder(options_.DestPath, NativePath(state_.FileName));
     // A read-only file is never touched, also where the user could override the mode.
     if (files_.FileExists(path) && files_.IsReadOnly(path)) return false;
-    bool append = files_.FileExists(path) && !host_.OverwriteFile();
+    bool append = files_.FileExists(path) && !options_.OverwriteFile;
     result =
         files_.Write(path, state_.CaptureText, append ? WriteMode::Append : WriteMode::Replace);
     if (result) summary_.File = path;
-    if (result && host_.ViewFile()) host_.OpenInAssociatedProgram(path);
+    if (result && options_.ViewFile) view_.OpenInAssociatedProgram(path);
     return result;
 }
 
@@ -57,12 +59,12 @@ void DumpEngine::RescueSave(RunRecord& run) {
     if (run.Rescued || !run.Acknowledged) return;
     run.Rescued = true;
     if (state_.CaptureText.empty()) return;
-    ByteString name = FormatAutoName(host_.Now()) + (run.Complete ? "" : texts::PartialSuffix);
+    ByteString name = FormatAutoName(pump_.Now()) + (run.Complete ? "" : texts::PartialSuffix);
     for (const std::filesystem::path& folder :
-         {SettledFolder(), host_.ExecutableFolder(), host_.HomeFolder()}) {
+         {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
         if (!folder.empty() && WriteNewFile(folder, name)) return;
     }
-    host_.AddLogLine(texts::LogRescueFailed);
+    view_.AddLogLine(texts::LogRescueFailed);
 }
 
 // Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt... A
@@ -80,7 +82,7 @@ bool DumpEngine::WriteNewFile(const std::filesystem::path& folder, const ByteStr
         if (files_.FileExists(path)) continue;
         if (!files_.Write(path, state_.CaptureText, WriteMode::CreateNew)) return false;
         summary_.RescueFile = path;
-        host_.AddPathLogLine(texts::LogRescued, path, {});
+        view_.AddPathLogLine(texts::LogRescued, path, {});
         return true;
     }
     return false;

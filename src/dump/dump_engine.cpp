@@ -6,6 +6,8 @@
 #include "record_check.h"
 #include "timer_resolution.h"
 
+#include <utility>
+
 namespace veldar {
 
 namespace {
@@ -19,40 +21,51 @@ bool Contains(const ByteString& text, const char* what) {
 
 } // namespace
 
-DumpEngine::DumpEngine(ProgramState& state, TCustomComPort& comPort, DumpHost& host,
-                       CaptureFiles& files)
-    : state_(state), port_(comPort), host_(host), files_(files) {}
+DumpEngine::DumpEngine(bool& busy, TCustomComPort& comPort, DumpView& view, DumpPump& pump,
+                       CaptureFiles& files, OptionsSource options)
+    : busy_(busy), port_(comPort), view_(view), pump_(pump), files_(files),
+      optionsSource_(std::move(options)) {}
 
 int DumpEngine::Receive() {
-    return port_.ReceiveText(state_.RxBuffer, state_.ReadCount);
+    return port_.ReceiveText(state_.RxBuffer, ReadCount);
+}
+
+void DumpEngine::TakeOptions() {
+    if (optionsSource_) options_ = optionsSource_();
+}
+
+void DumpEngine::SetProgressMax(int maximum) {
+    maximum_ = maximum;
+    view_.SetProgressMax(maximum);
 }
 
 void DumpEngine::ComPort1RxChar(TCustomComPort*, int) {
-    if (state_.Busy) return;
+    if (busy_) return;
     // The bytes that raised the event are taken away unused.
     Receive();
     RunDump(true);
 }
 
 void DumpEngine::ComPort1CTSChange(TCustomComPort*, bool onOff) {
-    if (onOff && !state_.Busy) RunDump(false);
+    if (onOff && !busy_) RunDump(false);
 }
 
 void DumpEngine::clCtsDblClick() {
-    if (!state_.Busy) RunDump(true);
+    if (!busy_) RunDump(true);
 }
 
 void DumpEngine::RunDump(bool probeFirst) {
-    state_.Busy = true;
+    busy_ = true;
+    TakeOptions();
     FineTimerResolution fineSleeps;
     RunRecord run;
-    const LocalTime start = host_.Now();
+    const LocalTime start = pump_.Now();
     struct CurrentRun {
         DumpEngine& engine;
         const LocalTime& start;
         ~CurrentRun() {
             engine.summary_.ElapsedMs =
-                engine.host_.Now().MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch();
+                engine.pump_.Now().MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch();
             engine.run_ = nullptr;
             if (engine.OnFinished) engine.OnFinished();
         }
@@ -62,7 +75,8 @@ void DumpEngine::RunDump(bool probeFirst) {
     int records = 0;
     try {
         if (probeFirst) WakeDevice();
-        host_.SetProgressPosition(0);
+        position_ = 0;
+        view_.SetProgressPosition(0);
         ByteString requestWord;
         DumpState dumpState = dsRunning;
         if (RequestPhase(requestWord)) {
@@ -81,51 +95,51 @@ void DumpEngine::RunDump(bool probeFirst) {
         summary_.Records = records;
         summary_.End = DumpEnd::PortFailed;
         RescueSave(run);
-        host_.SetStatus(e.what());
+        view_.SetStatus(e.what());
         throw;
     }
-    state_.Busy = false;
+    busy_ = false;
 }
 
 // Requests a dump, "LOAD" and "READ" in turn, ten times at most; true once acknowledged.
 bool DumpEngine::RequestPhase(ByteString& requestWord) {
     for (int attempts = 0;;) {
-        if (host_.StopRequested()) throw DumpStopped{};
-        host_.ProcessMessages();
+        if (pump_.StopRequested()) throw DumpStopped{};
+        pump_.ProcessMessages();
         requestWord = requestWord == "LOAD" ? "READ" : "LOAD";
         port_.SendText(requestWord + "\r");
         for (int wait = 0; wait <= 50; wait += 5) {
-            host_.Sleep(wait);
+            pump_.Sleep(wait);
             if (Receive() > 0) break;
         }
         // Only the first bytes that come back count: an answer split over two reads is
         // missed, and the next request goes out.
         if (Contains(state_.RxBuffer, "ACK\r")) return true;
         if (++attempts == 10) {
-            host_.AddLogLine(texts::LogNoAck);
+            view_.AddLogLine(texts::LogNoAck);
             return false;
         }
     }
 }
 
 DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
-    host_.SetProgressMax(1000);
+    SetProgressMax(1000);
     int refusals = 0;
     int counter = 0;
     bool headerSeen = false;
     state_.CaptureText.clear();
     state_.FileName.clear();
-    host_.ShowFromTray();
-    host_.ClearLog();
+    view_.ShowFromTray();
+    view_.ClearLog();
 
     DumpState dumpState = dsRunning;
     while (dumpState == dsRunning) {
-        host_.SetStatus(texts::StatusRecording + std::to_string(records));
+        view_.SetStatus(texts::StatusRecording + std::to_string(records));
         ByteString trace, errorText, recordText, reply;
         state_.RxBuffer.clear();
         for (int wait = 0; wait <= 40; wait += 4) {
-            if (host_.StopRequested()) throw DumpStopped{};
-            host_.Sleep(wait);
+            if (pump_.StopRequested()) throw DumpStopped{};
+            pump_.Sleep(wait);
             Receive();
             trace += '.';
             recordText += state_.RxBuffer;
@@ -158,15 +172,14 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
             if (!headerSeen && records == 0 && payload.starts_with("#;")) {
                 headerSeen = true;
                 HeaderRecord header = ParseHeader(payload);
-                host_.SetProgressMax(header.Maximum);
+                SetProgressMax(header.Maximum);
                 state_.FileName += header.Name;
-                host_.AddLogLine(texts::LogHeader + state_.FileName + " - " + header.CountText);
+                view_.AddLogLine(texts::LogHeader + state_.FileName + " - " + header.CountText);
             } else {
                 ++records;
-                if (host_.ProgressPosition() < host_.ProgressMax())
-                    host_.SetProgressPosition(host_.ProgressPosition() + 1);
+                if (position_ < maximum_) view_.SetProgressPosition(++position_);
                 state_.CaptureText += payload + "\r\n";
-                host_.AddLogLine(trace + "(" + std::to_string(counter) + ")" + payload + "(" +
+                view_.AddLogLine(trace + "(" + std::to_string(counter) + ")" + payload + "(" +
                                  std::to_string(static_cast<unsigned char>(recordText[n - 3])) +
                                  ")(" +
                                  std::to_string(static_cast<unsigned char>(recordText[n - 2])) +
@@ -178,7 +191,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
             if (++refusals > 10) dumpState = dsAborted;
             reply = "NAK\r";
         }
-        host_.AddLogLine(trace + texts::LogRequest + reply + errorText);
+        view_.AddLogLine(trace + texts::LogRequest + reply + errorText);
         port_.SendText(reply);
     }
     return dumpState;
@@ -188,15 +201,15 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
     switch (dumpState) {
     case dsRunning:
         summary_.End = DumpEnd::NoAcknowledgement;
-        host_.SetStatus(texts::StatusPutInDump);
+        view_.SetStatus(texts::StatusPutInDump);
         return;
     case dsAborted:
         summary_.End = DumpEnd::Aborted;
         // The device still holds its records: nothing is saved.
-        host_.SetStatus(texts::StatusAborted);
-        host_.Beep();
-        host_.ProcessMessages();
-        host_.Sleep(1500);
+        view_.SetStatus(texts::StatusAborted);
+        view_.Beep();
+        pump_.ProcessMessages();
+        pump_.Sleep(1500);
         return;
     case dsComplete:
         break;
@@ -205,21 +218,21 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
     summary_.End = saved ? DumpEnd::Saved : DumpEnd::NotSaved;
     if (run.Stopped) throw DumpStopped{};
     if (saved) {
-        LocalTime now = host_.Now();
-        host_.SetStatus(
+        LocalTime now = pump_.Now();
+        view_.SetStatus(
             std::to_string(records) + texts::StatusRecordsSuffix +
             FormatElapsed(now.MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch()) +
             texts::StatusFinishedAt + FormatHmmss(now));
     } else {
         RescueSave(run);
-        host_.SetStatus(texts::StatusNotSaved);
-        host_.ShowMessage(texts::StatusNotSaved);
+        view_.SetStatus(texts::StatusNotSaved);
+        view_.ShowMessage(texts::StatusNotSaved);
     }
-    host_.AddPathLogLine(texts::LogPath, state_.DestPath, texts::LogFile + state_.FileName);
-    host_.Beep();
-    host_.ProcessMessages();
-    host_.Sleep(1500);
-    host_.HideToTray();
+    view_.AddPathLogLine(texts::LogPath, options_.DestPath, texts::LogFile + state_.FileName);
+    view_.Beep();
+    pump_.ProcessMessages();
+    pump_.Sleep(1500);
+    view_.HideToTray();
 }
 
 void DumpEngine::SaveNow() {

@@ -1,12 +1,14 @@
 // The dump: the device's request/record protocol, the speed probe and wake-up, and the
 // saving of the capture. These are operations of the main window; their logic lives here,
-// free of Qt, working on the port object and on the window through DumpHost.
+// free of Qt. The engine owns its run; options come down as a value when a run starts, the
+// typed name comes down through NameConfirmed, and only what is shown goes up (DumpView).
 #pragma once
 
 #include "capture_files.h"
 #include "com_port.h"
-#include "dump_host.h"
-#include "program_state.h"
+#include "dump_options.h"
+#include "dump_pump.h"
+#include "dump_view.h"
 
 #include <functional>
 
@@ -25,9 +27,25 @@ struct DumpSummary {
     std::int64_t ElapsedMs = 0;       // from the start of the run to its end
 };
 
+// What the engine knows of the current or last run. Texts are Windows-1252 bytes.
+struct DumpRunState {
+    // The bytes of the last read; inside a dump, the whole current record.
+    ByteString RxBuffer;
+    // The capture file's name; ".txt" is added when saved.
+    ByteString FileName;
+    // The payloads accepted in the current or last dump, each followed by CR LF.
+    ByteString CaptureText;
+};
+
 class DumpEngine {
 public:
-    DumpEngine(ProgramState& state, TCustomComPort& comPort, DumpHost& host, CaptureFiles& files);
+    // Called when a run starts (and when its capture is saved) for the user's choices.
+    using OptionsSource = std::function<DumpOptions()>;
+
+    // busy is the program's one guard: true from start until the port is first opened, then
+    // while a dump runs; the dump triggers do nothing while it is true.
+    DumpEngine(bool& busy, TCustomComPort& comPort, DumpView& view, DumpPump& pump,
+               CaptureFiles& files, OptionsSource options);
 
     // One whole dump run; with probeFirst the device is searched and woken first.
     void RunDump(bool probeFirst);
@@ -48,7 +66,11 @@ public:
     // is further up the stack). Once per dump run; nothing when no dump runs.
     void SaveNow();
 
+    // The name typed in the panel; a run waiting for a name goes on with it.
+    void NameConfirmed(const ByteString& name) { state_.FileName = name; }
+
     const DumpSummary& LastDump() const { return summary_; }
+    DumpRunState& Run() { return state_; }
     // True while a dump run is on the stack (Busy is also true before the first connection).
     bool Running() const { return run_ != nullptr; }
     // Called when a dump run has ended, however it ended (an exception included).
@@ -71,11 +93,22 @@ private:
     void RescueSave(RunRecord& run);
     bool WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName);
     int Receive();
+    void TakeOptions();
+    void SetProgressMax(int maximum);
 
-    ProgramState& state_;
+    // Bytes asked by every read of the program.
+    static constexpr int ReadCount = 250;
+
+    bool& busy_;
     TCustomComPort& port_;
-    DumpHost& host_;
+    DumpView& view_;
+    DumpPump& pump_;
     CaptureFiles& files_;
+    OptionsSource optionsSource_;
+    DumpOptions options_;
+    DumpRunState state_;
+    int position_ = 0;
+    int maximum_ = 100;
     RunRecord* run_ = nullptr;
     DumpSummary summary_;
 };

@@ -9,8 +9,8 @@ bool DumpEngine::ProbeBaudRate(TBaudRate baud) {
     port_.SetBaudRate(baud);
     port_.FlowControl().SetControlRTS(rtsDisable);
     port_.SendText("\x0F");
-    host_.Sleep(100);
-    host_.ProcessMessages();
+    pump_.Sleep(100);
+    pump_.ProcessMessages();
     // One read only: an echo that comes later counts as no answer.
     int n = Receive();
     bool echoed = n > 0 && state_.RxBuffer.find('\x0F') != ByteString::npos;
@@ -24,8 +24,7 @@ void DumpEngine::WakeDevice() {
     bool found = false;
     for (TBaudRate speed : Speeds) {
         // A quit does not wait for a device that may never answer.
-        if (host_.StopRequested())
-            return;
+        if (pump_.StopRequested()) return;
         if (ProbeBaudRate(speed)) {
             found = true;
             break;
@@ -40,16 +39,15 @@ void DumpEngine::WakeDevice() {
     port_.FlowControl().SetControlRTS(rtsEnable);
     port_.FlowControl().SetControlRTS(rtsDisable);
     for (char byte : {'\x07', '\x36', '\x51'}) {
-        if (host_.StopRequested())
-            return;
+        if (pump_.StopRequested()) return;
         port_.SendText(ByteString(1, byte));
-        host_.Sleep(100);
-        host_.ProcessMessages();
+        pump_.Sleep(100);
+        pump_.ProcessMessages();
     }
     port_.SetBaudRate(br115200);
     port_.FlowControl().SetControlRTS(rtsEnable);
-    host_.Sleep(100);
-    host_.ProcessMessages();
+    pump_.Sleep(100);
+    pump_.ProcessMessages();
 }
 
 } // namespace veldar

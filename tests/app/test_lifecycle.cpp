@@ -139,7 +139,7 @@ TEST_F(QuitDuringDump, TheRecordsOfTheRunAreSavedThenTheProgramEnds) {
     auto& device = Device(config);
     OnTime = [&](std::int64_t now) {
         device.Step(now);
-        if (window->State.CaptureText == "un\r\ndeux\r\n" && !window->State.Quitting)
+        if (window->Engine().Run().CaptureText == "un\r\ndeux\r\n" && !window->State.Quitting)
             window->RequestQuit(TfrmMain::QuitFrom::Signal);
     };
     device.Model().RaiseCts(true);

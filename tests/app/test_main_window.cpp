@@ -168,7 +168,7 @@ TEST_F(WindowTest, TheNameBoxLetsThroughOnlyItsCharacters) {
 
     window->txtNomFic->setText("Recup");
     type("\r", Qt::Key_Return);
-    EXPECT_EQ(window->State.FileName, "Recup");
+    EXPECT_EQ(window->Engine().Run().FileName, "Recup");
     EXPECT_EQ(window->txtNomFic->text(), "Recup");
 }
 
@@ -271,7 +271,7 @@ TEST_F(WindowDump, APortCommandDuringTheDumpRunsAfterIt) {
     bool openWhenAsked = false;
     OnTime = [&](std::int64_t now) {
         device.Step(now);
-        if (!asked && window->State.CaptureText == "un\r\n") {
+        if (!asked && window->Engine().Run().CaptureText == "un\r\n") {
             asked = true;
             window->clConDblClick();
             openWhenAsked = window->ComPort1.Connected();

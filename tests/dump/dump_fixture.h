@@ -26,13 +26,13 @@ protected:
         // The triggers are called by the tests themselves: no event thread.
         port.SetEvents(TComEvents{});
         port.SetConnected(true);
-        state.Busy = false;
+        busy = false;
         root = fs::temp_directory_path() /
                ("veldar-dump-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(root / "dest");
         fs::create_directories(root / "exe");
         fs::create_directories(root / "home");
-        state.DestPath = (root / "dest").string();
+        host.DestPath = (root / "dest").string();
         host.ExeFolder = (root / "exe").string() + "/";
         host.Home = (root / "home").string() + "/";
     }
@@ -81,10 +81,11 @@ protected:
     static inline int counter = 0;
     std::shared_ptr<VirtualLine> line;
     TComPort port;
-    ProgramState state;
+    bool busy = true;
     FakeHost host;
     FaultyFiles files;
-    DumpEngine engine{state, port, host, files};
+    DumpEngine engine{busy, port, host, host, files, [this] { return host.Options(); }};
+    DumpRunState& state = engine.Run();
     std::unique_ptr<devsim::VirtualDeviceDriver> driver;
     fs::path root;
 };

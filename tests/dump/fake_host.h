@@ -3,8 +3,9 @@
 #pragma once
 
 #include "capture_files.h"
-#include "dump_host.h"
-#include "program_state.h"
+#include "dump_options.h"
+#include "dump_pump.h"
+#include "dump_view.h"
 
 #include <functional>
 #include <string>
@@ -12,7 +13,7 @@
 
 namespace veldar::test {
 
-class FakeHost : public DumpHost {
+class FakeHost : public DumpView, public DumpPump {
 public:
     // Called with the clock each time time passes or messages are processed.
     std::function<void(std::int64_t nowMs)> OnTime;
@@ -31,6 +32,8 @@ public:
     int Position = 0, Maximum = 100;
     bool Auto = false, Overwrite = false, View = false, Stop = false;
     std::filesystem::path ExeFolder = "/exe/", Home = "/home/user/";
+    // The program's destination: handed down with the options, the settled one comes back.
+    std::filesystem::path DestPath;
     int WaitsForEvent = 0;
 
     void SetStatus(const ByteString& caption) override {
@@ -42,9 +45,7 @@ public:
         Log.clear();
         Journal.push_back("clear log");
     }
-    int ProgressPosition() const override { return Position; }
     void SetProgressPosition(int position) override { Position = position; }
-    int ProgressMax() const override { return Maximum; }
     void SetProgressMax(int maximum) override { Maximum = maximum; }
     void ShowFromTray() override { Journal.push_back("show"); }
     void HideToTray() override { Journal.push_back("hide"); }
@@ -75,11 +76,8 @@ public:
     void HideNamePanel() override { Journal.push_back("panel hidden"); }
     void TakeTrayMenu() override { Journal.push_back("menu taken"); }
     void GiveTrayMenu() override { Journal.push_back("menu given"); }
-    bool AutoFileName() const override { return Auto; }
-    bool OverwriteFile() const override { return Overwrite; }
-    bool ViewFile() const override { return View; }
-    std::filesystem::path ExecutableFolder() const override { return ExeFolder; }
-    std::filesystem::path HomeFolder() const override { return Home; }
+    void DestinationSettled(const std::filesystem::path& folder) override { DestPath = folder; }
+    DumpOptions Options() const { return {Auto, Overwrite, View, DestPath, ExeFolder, Home}; }
     void OpenInAssociatedProgram(const std::filesystem::path& file) override {
         Opened.push_back(file);
         Journal.push_back("open viewer");

@@ -37,7 +37,7 @@ TEST_F(CaptureTest, TheHeaderNameIsUsedWithoutAskingUnlessTheClockNames) {
 TEST_F(CaptureTest, ABlankNameAsksAndTheTypedNameIsTrimmed) {
     state.FileName = " \t ";
     host.OnWaitForEvent = [&] {
-        if (host.WaitsForEvent == 3) state.FileName = "  mesure  ";
+        if (host.WaitsForEvent == 3) engine.NameConfirmed("  mesure  ");
     };
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(host.WaitsForEvent, 3) << "the wait sleeps until an event, once per event";
@@ -52,10 +52,10 @@ TEST_F(CaptureTest, ABlankNameAsksAndTheTypedNameIsTrimmed) {
 }
 
 TEST_F(CaptureTest, AMissingFolderFallsBackToTheExecutablesFolder) {
-    state.DestPath = (root / "gone").string();
+    host.DestPath = (root / "gone").string();
     state.FileName = "X";
     EXPECT_TRUE(engine.SaveCapture());
-    EXPECT_EQ(state.DestPath, host.ExeFolder);
+    EXPECT_EQ(host.DestPath, host.ExeFolder);
     EXPECT_TRUE(fs::exists(root / "exe" / "X.txt"));
     EXPECT_FALSE(fs::exists(root / "gone"));
 }
@@ -86,7 +86,7 @@ TEST_F(CaptureTest, AReadOnlyFileIsLeftUntouched) {
 TEST_F(CaptureTest, AnEmptyCaptureIsFalseAfterTheNameSteps) {
     state.CaptureText.clear();
     state.FileName = "";
-    host.OnWaitForEvent = [&] { state.FileName = "typed"; };
+    host.OnWaitForEvent = [&] { engine.NameConfirmed("typed"); };
     EXPECT_FALSE(engine.SaveCapture());
     EXPECT_EQ(state.FileName, "typed.txt");
     EXPECT_TRUE(Files(root / "dest").empty());
@@ -120,7 +120,7 @@ TEST_F(CaptureTest, ANameFromTheDeviceStaysInTheFolder) {
     EXPECT_FALSE(fs::exists(root / "evil.txt"));
     // ".." is no name: the panel asks.
     state.FileName = "..";
-    host.OnWaitForEvent = [&] { state.FileName = "ok"; };
+    host.OnWaitForEvent = [&] { engine.NameConfirmed("ok"); };
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(state.FileName, "ok.txt");
 }
@@ -193,7 +193,7 @@ TEST_F(DumpTest, AStopRequestSavesWhatWasAcceptedAndReturnsAtOnce) {
     EXPECT_TRUE(host.Messages.empty());
     EXPECT_TRUE(host.Opened.empty());
     EXPECT_FALSE(host.Saw("beep"));
-    EXPECT_FALSE(state.Busy);
+    EXPECT_FALSE(busy);
 }
 
 TEST_F(DumpTest, AStopDuringTheNameWaitSavesUnderTheAutomaticName) {
@@ -222,7 +222,7 @@ TEST_F(DumpTest, AnUnpluggedAdapterMidDumpSavesAndReportsThePortError) {
     EXPECT_TRUE(host.Status.starts_with("WriteFile function failed") ||
                 host.Status.starts_with("ReadFile function failed"))
         << host.Status;
-    EXPECT_TRUE(state.Busy) << "no trigger until the port is opened again";
+    EXPECT_TRUE(busy) << "no trigger until the port is opened again";
     EXPECT_EQ(engine.LastDump().End, DumpEnd::PortFailed);
     EXPECT_EQ(engine.LastDump().Records, 2);
 }
@@ -306,7 +306,7 @@ TEST_F(CaptureTest, ALinkInTheFilesOwnNameIsNeverWrittenThroughButAFolderLinkIs)
 
     // A destination folder that is a link is a common set-up.
     fs::create_directory_symlink(root / "dest", root / "linked");
-    state.DestPath = root / "linked";
+    host.DestPath = root / "linked";
     state.FileName = "F";
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "abc\r\ndef\r\n");
@@ -348,7 +348,7 @@ TEST_F(DumpTest, AFullDiskLeavesNeitherHalfARecordNorAnEmptyCopyBehind) {
     const ByteString earlier(4000, 'e');
     std::ofstream(small / "FULL.txt", std::ios::binary) << earlier;
     disk.Fill();
-    state.DestPath = small;
+    host.DestPath = small;
     std::vector<ByteString> payloads(20, ByteString(40, 'r'));
     Device(Payloads(payloads, true, "FULL"));
     engine.RunDump(false);

@@ -23,7 +23,7 @@ TEST_F(DumpTest, TenUnansweredRequestsAlternateAndChangeNothingElse) {
     EXPECT_EQ(state.FileName, "old");
     EXPECT_FALSE(host.Saw("show"));
     EXPECT_FALSE(host.Saw("beep"));
-    EXPECT_FALSE(state.Busy);
+    EXPECT_FALSE(busy);
     // Eleven reads with 0, 5 ... 50 ms of sleep per request.
     EXPECT_EQ(host.SleptMs, 10 * 275);
 }
@@ -59,7 +59,7 @@ TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     EXPECT_EQ(WithoutTrace(host.Log[3]), "Requete: ACK\r");
     EXPECT_TRUE(WithoutTrace(host.Log[4]).starts_with("(2)Relev\xE9 2("));
     EXPECT_EQ(WithoutTrace(host.Log[6]), "Requete: ACK\r"); // the end marker
-    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath.string() + "\r\nFichier: ABC.txt");
+    EXPECT_EQ(host.Log.back(), "Chemin: " + host.DestPath.string() + "\r\nFichier: ABC.txt");
     EXPECT_TRUE(host.Status.starts_with("2 enregistrements\r\nD\xE9vidage termin\xE9 en: 0:00:0"));
     EXPECT_NE(host.Status.find("\r\nD\xE9vidage termin\xE9 \xE0: 9:30:0"), ByteString::npos);
     EXPECT_EQ(driver->Model().Stats().dumpsCompleted, 1);
@@ -67,7 +67,7 @@ TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     EXPECT_TRUE(host.Saw("beep"));
     EXPECT_EQ(host.Journal.back(), "hide");
     EXPECT_FALSE(host.Saw("panel shown"));
-    EXPECT_FALSE(state.Busy);
+    EXPECT_FALSE(busy);
 }
 
 TEST_F(DumpTest, TheStatusCountsDataRecordsOnly) {
@@ -122,7 +122,7 @@ TEST_F(DumpTest, TheEleventhConsecutiveRefusalAbortsAfterItsNak) {
     EXPECT_FALSE(host.Saw("hide"));
     EXPECT_TRUE(Files(root / "dest").empty());
     EXPECT_TRUE(Files(root / "exe").empty());
-    EXPECT_FALSE(state.Busy);
+    EXPECT_FALSE(busy);
 }
 
 TEST_F(DumpTest, TheProgressNeverStepsBeyondItsMaximum) {
@@ -182,14 +182,14 @@ TEST_F(DumpTest, TheCtsTriggerStartsADumpOnlyOnARisingLineWhenIdle) {
     Device(Payloads({"abc"}, true));
     engine.ComPort1CTSChange(&port, false);
     EXPECT_EQ(driver->Model().Stats().requestsReceived, 0);
-    state.Busy = true;
+    busy = true;
     line->Deliver(VirtualLine::A, "zz");
     engine.ComPort1CTSChange(&port, true);
     engine.clCtsDblClick();
     engine.ComPort1RxChar(&port, 2);
     EXPECT_TRUE(line->TakeInput(VirtualLine::B).empty());
     EXPECT_EQ(line->TakeInput(VirtualLine::A), "zz") << "not even a read while busy";
-    state.Busy = false;
+    busy = false;
     engine.ComPort1CTSChange(&port, true);
     EXPECT_EQ(driver->Model().Stats().dumpsCompleted, 1);
     // No probe: the CTS trigger does not wake the device.
@@ -222,7 +222,7 @@ TEST_F(DumpTest, LogLinesByteForByteWithTheDeviceTiming) {
                                "..(1)x(" + std::to_string(static_cast<unsigned char>(x[2])) + ")(" +
                                    std::to_string(static_cast<unsigned char>(x[3])) + ")",
                                "..Requete: ACK\r", "..Requete: ACK\r",
-                               "Chemin: " + state.DestPath.string() + "\r\nFichier: N.txt"}));
+                               "Chemin: " + host.DestPath.string() + "\r\nFichier: N.txt"}));
 }
 
 TEST_F(DumpTest, AHeaderAfterTheFirstDataRecordIsData) {
@@ -236,7 +236,7 @@ TEST_F(DumpTest, AnAccentedHeaderNameNamesTheFile) {
     Device(Payloads({"mesur\xE9"}, true, "Relev\xE9"));
     engine.RunDump(false);
     EXPECT_EQ(ReadFile(root / "dest" / fs::path(u8"Relevé.txt")), "mesur\xE9\r\n");
-    EXPECT_EQ(host.Log.back(), "Chemin: " + state.DestPath.string() + "\r\nFichier: Relev\xE9.txt");
+    EXPECT_EQ(host.Log.back(), "Chemin: " + host.DestPath.string() + "\r\nFichier: Relev\xE9.txt");
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST_F(TriggerTest, ACtsStillHighAfterADumpStartsTheNextAtOnce) {
     ASSERT_TRUE(PumpUntil([&] { return device.Model().Stats().dumpsCompleted == 2; }));
     EXPECT_TRUE(device.Model().Stats().probes.empty()) << "CTS dumps do not probe";
     EXPECT_EQ(ReadFile(root / "dest" / "ABC.txt"), "abc\r\nabc\r\n");
-    EXPECT_FALSE(state.Busy);
+    EXPECT_FALSE(busy);
 }
 
 TEST_F(TriggerTest, AFallingCtsStartsNothing) {

@@ -123,17 +123,18 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
 }
 
 int Run(const Options& o) {
-    ProgramState state;
-    state.DestPath = o.Dest;
+    // As at VELDAR's start: no dump until the port is open and the device woken.
+    bool busy = true;
     TComPort port(CreatePlatformDevice(
         o.LinkDir.empty() ? ProgramFolder(BuiltLayout(), ExecutableFolderPath()).string()
                           : o.LinkDir));
     port.SetPort(o.Port);
     port.SetBaudRate(br115200);
     port.FlowControl().SetControlDTR(dtrEnable);
-    TerminalHost host(state, o.Terminal, stopRequested);
+    TerminalHost host(o.Terminal, stopRequested);
     CaptureFiles files;
-    DumpEngine engine(state, port, host, files);
+    DumpEngine engine(busy, port, host, host, files, [&] { return host.Options(o.Dest); });
+    host.OnName = [&](const ByteString& name) { engine.NameConfirmed(name); };
     port.OnRxChar = [&](TCustomComPort* sender, int count) {
         engine.ComPort1RxChar(sender, count);
     };
@@ -143,10 +144,8 @@ int Run(const Options& o) {
     // One dump run per call of this program: a byte or a CTS change after it, even one handed
     // over before the queue has drained or while the port closes, starts no second run whose
     // result would replace the first one's.
-    engine.OnFinished = [&] { state.Busy = true; };
+    engine.OnFinished = [&] { busy = true; };
 
-    // As at VELDAR's start: no dump until the port is open and the device woken.
-    state.Busy = true;
     try {
         port.SetConnected(true);
         std::cout << "Port " << o.Port << " ouvert, recherche de l'appareil..." << std::endl;
@@ -155,7 +154,7 @@ int Run(const Options& o) {
         std::cerr << "Impossible d'ouvrir ce port (" << o.Port << "): " << e.what() << "\n";
         return 3;
     }
-    state.Busy = false;
+    busy = false;
     std::cout << "Mettre l'appareil en dévidage." << std::endl;
 
     host.ResetSleptMs();

@@ -15,9 +15,22 @@
 
 namespace veldar {
 
-TerminalHost::TerminalHost(ProgramState& state, TerminalOptions options,
-                           const std::atomic<bool>& stop)
-    : state_(state), options_(options), stop_(stop), terminal_(StderrIsTerminal()) {}
+TerminalHost::TerminalHost(TerminalOptions options, const std::atomic<bool>& stop)
+    : options_(options), stop_(stop), terminal_(StderrIsTerminal()) {}
+
+DumpOptions TerminalHost::Options(const std::filesystem::path& destination) const {
+    std::filesystem::path home = HomeFolderPath();
+    return {options_.AutoFileName,
+            options_.OverwriteFile,
+            options_.ViewFile,
+            destination,
+            WithDelimiter(ProgramFolder(BuiltLayout(), ExecutableFolderPath())),
+            home.empty() ? home : WithDelimiter(home)};
+}
+
+void TerminalHost::Named(const ByteString& name) {
+    if (OnName) OnName(name);
+}
 
 // The program's texts end lines with CR LF, and a reply keeps its CR before an error text.
 std::string TerminalHost::Printable(const ByteString& text) {
@@ -88,14 +101,14 @@ void TerminalHost::WaitForEvent() {
             if (ready == 0) continue;
             std::string typed;
             if (std::getline(std::cin, typed)) {
-                state_.FileName = Utf8ToCp1252(typed);
+                Named(Utf8ToCp1252(typed));
                 return;
             }
             break;
         }
         if (stop_) return;
     }
-    state_.FileName = FormatAutoName(Now());
+    Named(FormatAutoName(Now()));
 }
 
 void TerminalHost::Sleep(int milliseconds) {
@@ -116,15 +129,6 @@ LocalTime TerminalHost::Now() {
 
 void TerminalHost::ShowMessage(const ByteString& text) {
     Print("[message] ", Printable(text));
-}
-
-std::filesystem::path TerminalHost::ExecutableFolder() const {
-    return WithDelimiter(ProgramFolder(BuiltLayout(), ExecutableFolderPath()));
-}
-
-std::filesystem::path TerminalHost::HomeFolder() const {
-    std::filesystem::path home = HomeFolderPath();
-    return home.empty() ? home : WithDelimiter(home);
 }
 
 void TerminalHost::OpenInAssociatedProgram(const std::filesystem::path& file) {

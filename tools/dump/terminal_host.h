@@ -3,11 +3,13 @@
 // is none), and port events run from the serial hand-over queue.
 #pragma once
 
-#include "dump_host.h"
-#include "program_state.h"
+#include "dump_options.h"
+#include "dump_pump.h"
+#include "dump_view.h"
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace veldar {
@@ -19,38 +21,28 @@ struct TerminalOptions {
     bool Quiet = false;
 };
 
-class TerminalHost : public DumpHost {
+class TerminalHost : public DumpView, public DumpPump {
 public:
-    TerminalHost(ProgramState& state, TerminalOptions options, const std::atomic<bool>& stop);
+    TerminalHost(TerminalOptions options, const std::atomic<bool>& stop);
+
+    // Where the typed name goes (the engine's NameConfirmed).
+    std::function<void(const ByteString&)> OnName;
+    // The options of every run: the terminal's, with the destination given.
+    DumpOptions Options(const std::filesystem::path& destination) const;
 
     void SetStatus(const ByteString& caption) override;
     void AddLogLine(const ByteString& line) override;
     void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                         const ByteString& after) override;
-    void ClearLog() override {}
-    int ProgressPosition() const override { return position_; }
     void SetProgressPosition(int position) override;
-    int ProgressMax() const override { return maximum_; }
     void SetProgressMax(int maximum) override;
-    void ShowFromTray() override {}
-    void HideToTray() override {}
-    void FocusMainWindow() override {}
+    void ShowMessage(const ByteString& text) override;
+    void OpenInAssociatedProgram(const std::filesystem::path& file) override;
+
     void ProcessMessages() override;
     void WaitForEvent() override;
     void Sleep(int milliseconds) override;
     LocalTime Now() override;
-    void Beep() override {}
-    void ShowMessage(const ByteString& text) override;
-    void ShowNamePanel() override {}
-    void HideNamePanel() override {}
-    void TakeTrayMenu() override {}
-    void GiveTrayMenu() override {}
-    bool AutoFileName() const override { return options_.AutoFileName; }
-    bool OverwriteFile() const override { return options_.OverwriteFile; }
-    bool ViewFile() const override { return options_.ViewFile; }
-    std::filesystem::path ExecutableFolder() const override;
-    std::filesystem::path HomeFolder() const override;
-    void OpenInAssociatedProgram(const std::filesystem::path& file) override;
     bool StopRequested() const override { return stop_; }
 
     // Milliseconds slept on the protocol's behalf since the last reset.
@@ -64,8 +56,8 @@ private:
     static std::string Printable(const ByteString& text);
     void Print(const char* prefix, const std::string& printable);
     void ShowProgress();
+    void Named(const ByteString& name);
 
-    ProgramState& state_;
     TerminalOptions options_;
     const std::atomic<bool>& stop_;
     bool terminal_;
