@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "program_texts.h"
+#include "qt_text.h"
 #include "sync_queue.h"
 
 #include <QDir>
@@ -10,7 +12,7 @@
 namespace veldar {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationName(QStringLiteral("VELDAR"));
+    setApplicationName(FromCp1252(texts::ProgramName));
     // No display name: Qt would append it to every window title (" \u2014 VELDAR") on some
     // desktops, and the titles must read exactly as the program sets them.
     setApplicationDisplayName(QString());
@@ -23,7 +25,8 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
             this, [] { SyncQueue::Application().RunPending(); }, Qt::QueuedConnection);
     });
     ShowException = [](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("VELDAR"), text, QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, FromCp1252(texts::ProgramName), text,
+                        QMessageBox::Ok);
         box.exec();
     };
 }
@@ -38,7 +41,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     } catch (const std::exception& e) {
         if (ShowException) ShowException(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        if (ShowException) ShowException(QStringLiteral("Erreur inconnue"));
+        if (ShowException) ShowException(FromCp1252(texts::UnknownError));
     }
     return false;
 }

@@ -1,5 +1,7 @@
 #include "dialogs.h"
 
+#include "program_texts.h"
+#include "qt_text.h"
 #include "select_dir.h"
 
 #include <QApplication>
@@ -9,8 +11,8 @@
 namespace veldar {
 
 void QtDialogs::Message(const QString& text, QMessageBox::Icon icon) {
-    QMessageBox box(icon, QStringLiteral("VELDAR"), text, QMessageBox::Ok, parent_);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    QMessageBox box(icon, FromCp1252(texts::ProgramName), text, QMessageBox::Ok, parent_);
+    box.button(QMessageBox::Ok)->setText(FromCp1252(texts::ButtonOk));
     box.exec();
 }
 
@@ -19,16 +21,16 @@ QString QtDialogs::Input(const QString& title, const QString& prompt, const QStr
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setTextValue(defaultText);
-    dialog.setOkButtonText(QStringLiteral("OK"));
-    dialog.setCancelButtonText(QStringLiteral("Annuler"));
+    dialog.setOkButtonText(FromCp1252(texts::ButtonOk));
+    dialog.setCancelButtonText(FromCp1252(texts::ButtonCancel));
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : defaultText;
 }
 
 bool QtDialogs::Ask(const QString& title, const QString& question) {
     QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                     parent_);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Oui"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("&Non"));
+    box.button(QMessageBox::Yes)->setText(FromCp1252(texts::ButtonYes));
+    box.button(QMessageBox::No)->setText(FromCp1252(texts::ButtonNo));
     return box.exec() == QMessageBox::Yes;
 }
 

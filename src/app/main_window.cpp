@@ -3,14 +3,15 @@
 
 #include "app_images.h"
 #include "com_led.h"
-#include "cp1252.h"
 #include "native_path.h"
 #include "port_failure.h"
+#include "program_texts.h"
+#include "qt_text.h"
 #include "text_int.h"
 #include "tray_backend.h"
 #include "tray_icon.h"
 #include "window_font.h"
-#include "window_texts.h"
+#include "window_layout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,19 +34,8 @@ namespace veldar {
 
 namespace {
 
-QString FromBytes(const ByteString& text) {
-    return QString::fromStdString(Cp1252ToUtf8(text));
-}
-ByteString ToBytes(const QString& text) {
-    return Utf8ToCp1252(text.toStdString());
-}
-
-constexpr int CollapsedHeight = 106;
-constexpr int ExpandedHeight = 450;
 constexpr int SnapMargin = 10;
 constexpr int SnapSettleMs = 150;
-const char* const StatusPutInDump = "Mettre l'appareil en d\xE9vidage.";
-const char* const StatusNotConnected = texts::StatusNotConnected;
 
 } // namespace
 
@@ -66,15 +56,15 @@ TfrmMain::TfrmMain(Environment environment)
       pump_(*this, std::move(environment.SleepFor), std::move(environment.Clock)),
       engine_(State.Busy, ComPort1, dumpView_, pump_, *files_, [this] { return Options(); }),
       readSettings_(std::move(environment.ReadSettings)) {
-    setWindowTitle(QStringLiteral("VELDAR"));
+    setWindowTitle(FromCp1252(texts::ProgramName));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, InactiveCaptionTextColour());
     setPalette(palette);
     setAutoFillBackground(true);
     setFont(WindowFont());
-    resize(360, 420);
-    setFixedWidth(360);
+    resize(layout::ClientSize);
+    setFixedWidth(layout::ClientSize.width());
 
     // The port as the window's description sets it.
     ComPort1.SetPort("COM1");
@@ -99,7 +89,7 @@ TfrmMain::TfrmMain(Environment environment)
     tiMain = new TTrayIconComponent(
         environment.Tray ? std::move(environment.Tray) : MakeQtTrayBackend(), this);
     tiMain->SetIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
-    tiMain->SetHint(QStringLiteral("VELDAR"));
+    tiMain->SetHint(FromCp1252(texts::ProgramName));
     tiMain->SetPopupMenu(pmMain);
     tiMain->OnDblClick = [this] { tiMainDblClick(); };
     tiMain->SetErrorReporter([this](const QString& text) { ShowError(text); });
@@ -114,79 +104,80 @@ TfrmMain::~TfrmMain() {
 
 void TfrmMain::BuildControls() {
     pbMain = new QProgressBar(this);
-    pbMain->setGeometry(0, 0, 359, 33);
+    pbMain->setGeometry(layout::ProgressBar);
     pbMain->setRange(0, 1000);
     pbMain->setValue(0);
     pbMain->setTextVisible(false);
 
-    auto makeLed = [this](int left, int top, TComLedSignal signal, TLedKind kind,
+    auto makeLed = [this](const QRect& bounds, TComLedSignal signal, TLedKind kind,
                           const QString& hint) {
         auto* led = new TComLed(this);
-        led->setGeometry(left, top, 25, 25);
+        led->setGeometry(bounds);
         led->SetKind(kind);
         led->SetLedSignal(signal);
         led->SetComPort(&ComPort1);
         led->setToolTip(hint);
         return led;
     };
-    clCon =
-        makeLed(0, 32, TComLedSignal::lsConn, TLedKind::lkYellowLight, QStringLiteral("Connexion"));
-    clCts =
-        makeLed(24, 32, TComLedSignal::lsCTS, TLedKind::lkBlueLight, QStringLiteral("Entrée CTS"));
-    clRx =
-        makeLed(24, 56, TComLedSignal::lsRx, TLedKind::lkGreenLight, QStringLiteral("Réception"));
-    clTx =
-        makeLed(0, 56, TComLedSignal::lsTx, TLedKind::lkGreenLight, QStringLiteral("Transmission"));
+    clCon = makeLed(layout::ConnectionLed, TComLedSignal::lsConn, TLedKind::lkYellowLight,
+                    FromCp1252(texts::HintConnection));
+    clCts = makeLed(layout::CtsLed, TComLedSignal::lsCTS, TLedKind::lkBlueLight,
+                    FromCp1252(texts::HintCts));
+    clRx = makeLed(layout::ReceiveLed, TComLedSignal::lsRx, TLedKind::lkGreenLight,
+                   FromCp1252(texts::HintReceive));
+    clTx = makeLed(layout::TransmitLed, TComLedSignal::lsTx, TLedKind::lkGreenLight,
+                   FromCp1252(texts::HintTransmit));
     connect(clCon, &TComLed::DoubleClicked, this, [this] { Guarded([this] { clConDblClick(); }); });
     connect(clCts, &TComLed::DoubleClicked, this, [this] { Guarded([this] { clCtsDblClick(); }); });
 
     mmoMain = new QPlainTextEdit(this);
-    mmoMain->setGeometry(0, 80, 360, 338);
+    mmoMain->setGeometry(layout::Log);
     mmoMain->setLineWrapMode(QPlainTextEdit::NoWrap);
     mmoMain->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmoMain->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The log is the program's to write: keys typed there would read as received lines.
     mmoMain->setReadOnly(true);
 
-    lblMsg = new QLabel(QStringLiteral("Mettre l'appareil en vidage."), this);
-    lblMsg->setGeometry(QRect(QPoint(56, 36), StatusLabelSize));
+    lblMsg = new QLabel(FromCp1252(texts::StatusAtStart), this);
+    lblMsg->setGeometry(layout::StatusLabel);
     lblMsg->setWordWrap(true);
     lblMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblMsg->setFont(WindowFont(true));
     lblMsg->setStyleSheet(QStringLiteral("color: navy;"));
 
     pnlImg = new QFrame(this);
-    pnlImg->setGeometry(232, 40, 121, 38);
+    pnlImg->setGeometry(layout::LogoPanel);
     pnlImg->setFrameStyle(QFrame::Box | QFrame::Plain);
     pnlImg->setAutoFillBackground(true);
     QPalette white = pnlImg->palette();
     white.setColor(QPalette::Window, Qt::white);
     pnlImg->setPalette(white);
     ImgLogo = new TLogoImage(pnlImg);
-    ImgLogo->setGeometry(4, 4, 109, 25);
+    ImgLogo->setGeometry(layout::Logo);
     ImgLogo->setAlignment(Qt::AlignCenter);
-    ImgLogo->setPixmap(QPixmap::fromImage(LogoImage())
-                           .scaled(109, 25, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ImgLogo->setPixmap(
+        QPixmap::fromImage(LogoImage())
+            .scaled(layout::Logo.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     connect(ImgLogo, &TLogoImage::DoubleClicked, this,
             [this] { Guarded([this] { ImgLogoDblClick(); }); });
 
     PnlNomFic = new QFrame(this);
-    PnlNomFic->setGeometry(56, 32, 169, 49);
+    PnlNomFic->setGeometry(layout::NamePanel);
     PnlNomFic->setFrameStyle(QFrame::Panel | QFrame::Raised);
     PnlNomFic->setLineWidth(4);
     PnlNomFic->setAutoFillBackground(true);
     PnlNomFic->hide();
-    lblNomFic = new QLabel(QStringLiteral("Saisir le nom du fichier: "), PnlNomFic);
-    lblNomFic->setGeometry(8, 8, 153, 13);
+    lblNomFic = new QLabel(FromCp1252(texts::NamePrompt), PnlNomFic);
+    lblNomFic->setGeometry(layout::NameLabel);
     lblNomFic->setFont(WindowFont(true));
     lblNomFic->setStyleSheet(QStringLiteral("color: red;"));
-    txtNomFic = new QLineEdit(QStringLiteral("Recup"), PnlNomFic);
-    txtNomFic->setGeometry(8, 24, 105, 21);
+    txtNomFic = new QLineEdit(FromCp1252(texts::NameAtStart), PnlNomFic);
+    txtNomFic->setGeometry(layout::NameEdit);
     txtNomFic->setMaxLength(15);
     txtNomFic->setFont(WindowFont(true));
     txtNomFic->installEventFilter(this);
-    btnNomFic = new QPushButton(QStringLiteral("Ok"), PnlNomFic);
-    btnNomFic->setGeometry(120, 24, 43, 17);
+    btnNomFic = new QPushButton(FromCp1252(texts::NameButton), PnlNomFic);
+    btnNomFic->setGeometry(layout::NameButton);
     btnNomFic->setFont(WindowFont(true));
     connect(btnNomFic, &QPushButton::clicked, this,
             [this] { Guarded([this] { btnNomFicClick(); }); });
@@ -209,18 +200,19 @@ void TfrmMain::BuildMenu() {
         });
         return action;
     };
-    mnuCom = item(QStringLiteral("COM1, changer"), &TfrmMain::mnuComClick);
+    mnuCom = item(FromCp1252(texts::MenuPortPrefix) + QStringLiteral("1") +
+                      FromCp1252(texts::MenuPortSuffix),
+                  &TfrmMain::mnuComClick);
     N2 = pmMain->addSeparator();
-    mnuNomFicAuto =
-        item(QStringLiteral("Nom du fichier auto"), &TfrmMain::mnuNomFicAutoClick, true);
-    mnuEcraser = item(QStringLiteral("Ecraser le fichier"), &TfrmMain::mnuEcraserClick, true);
-    mnuFichier = item(QStringLiteral("Voir le fichier"), &TfrmMain::mnuFichierClick, true);
-    mnuEnregistrer = item(QStringLiteral("Enregistrer sous..."), &TfrmMain::mnuEnregistrerClick);
-    mnuEnregistrer->setStatusTip(QStringLiteral("Chemin de destination"));
-    mnuEnregistrer->setToolTip(QStringLiteral("Chemin de destination"));
+    mnuNomFicAuto = item(FromCp1252(texts::MenuAutoName), &TfrmMain::mnuNomFicAutoClick, true);
+    mnuEcraser = item(FromCp1252(texts::MenuOverwrite), &TfrmMain::mnuEcraserClick, true);
+    mnuFichier = item(FromCp1252(texts::MenuViewFile), &TfrmMain::mnuFichierClick, true);
+    mnuEnregistrer = item(FromCp1252(texts::MenuSaveAs), &TfrmMain::mnuEnregistrerClick);
+    mnuEnregistrer->setStatusTip(FromCp1252(texts::MenuSaveAsHint));
+    mnuEnregistrer->setToolTip(mnuEnregistrer->statusTip());
     N1 = pmMain->addSeparator();
-    mnuMonter = item(QStringLiteral("Montrer"), &TfrmMain::mnuMonterClick);
-    mnuQuitter = item(QStringLiteral("Quitter"), &TfrmMain::mnuQuitterClick);
+    mnuMonter = item(FromCp1252(texts::MenuShow), &TfrmMain::mnuMonterClick);
+    mnuQuitter = item(FromCp1252(texts::MenuQuit), &TfrmMain::mnuQuitterClick);
 }
 
 // --- placement and size ---
@@ -312,7 +304,9 @@ void TfrmMain::KeepInsideWorkArea() {
 
 // The log follows the window's size; everything else keeps its place.
 void TfrmMain::LayoutLog() {
-    mmoMain->setGeometry(0, 80, width(), std::max(0, height() - 82));
+    const int belowLog = layout::ClientSize.height() - layout::Log.top() - layout::Log.height();
+    mmoMain->setGeometry(layout::Log.left(), layout::Log.top(), width(),
+                         std::max(0, height() - layout::Log.top() - belowLog));
 }
 
 void TfrmMain::PlaceBottomRight() {
@@ -370,8 +364,8 @@ void TfrmMain::ImgLogoDblClick() {
     // Judged on the height the program set: the frame around it may change later, when the
     // window becomes an ordinary one (no notification area) and back.
     const QRect before = OuterGeometry();
-    if (outerHeight_ > CollapsedHeight) {
-        SetOuterHeight(CollapsedHeight);
+    if (outerHeight_ > layout::CollapsedHeight) {
+        SetOuterHeight(layout::CollapsedHeight);
         // Back where it was, unless the user has moved it meanwhile.
         if (collapsedAt_ && OuterGeometry().topLeft() == expandedAt_) MoveOuter(*collapsedAt_);
         collapsedAt_.reset();
@@ -382,14 +376,14 @@ void TfrmMain::ImgLogoDblClick() {
     // the taskbar, or off the screen): then the bottom edge stays.
     QScreen* screen = this->screen();
     const QRect work = screen ? screen->availableGeometry() : QRect();
-    if (screen && before.top() + ExpandedHeight - 1 > work.bottom()) {
+    if (screen && before.top() + layout::ExpandedHeight - 1 > work.bottom()) {
         collapsedAt_ = before.topLeft();
-        expandedAt_ =
-            QPoint(before.left(), std::max(work.top(), before.bottom() - ExpandedHeight + 1));
+        expandedAt_ = QPoint(before.left(),
+                             std::max(work.top(), before.bottom() - layout::ExpandedHeight + 1));
         // Up first, then taller: the window never reaches over the edge.
         MoveOuter(expandedAt_);
     }
-    SetOuterHeight(ExpandedHeight);
+    SetOuterHeight(layout::ExpandedHeight);
 }
 
 // --- port control ---
@@ -412,15 +406,15 @@ void TfrmMain::ConnectPort(int number) {
     if (number > 0) {
         const QString n = QString::number(number);
         ComPort1.SetPort("COM" + n.toStdString());
-        setWindowTitle(QStringLiteral("VELDAR - Version 1.02 - Lecture sur le port COM") + n);
-        mnuCom->setText(QStringLiteral("COM") + n + QStringLiteral(", changer"));
+        setWindowTitle(FromCp1252(texts::WindowCaption) + n);
+        mnuCom->setText(FromCp1252(texts::MenuPortPrefix) + n + FromCp1252(texts::MenuPortSuffix));
     }
     try {
         ComPort1.SetConnected(true);
-        SetStatus(StatusPutInDump);
+        SetStatus(texts::StatusPutInDump);
     } catch (const std::exception& e) {
         TellOpenFailure(e);
-        SetStatus(ByteString(StatusNotConnected) + texts::StatusRetryHint);
+        SetStatus(ByteString(texts::StatusNotConnected) + texts::StatusRetryHint);
     }
     if (!ComPort1.Connected()) {
         State.Busy = busyBefore || State.Quitting;
@@ -448,15 +442,15 @@ void TfrmMain::TellOpenFailure(const std::exception& error) {
         reason = PortOpenFailureReason(portError->ErrorCode(), portError->OsError(), devicePath);
     }
     if (reason.empty()) {
-        boxes_->Message(FromBytes(texts::PortNotOpened));
+        boxes_->Message(FromCp1252(texts::PortNotOpened));
         return;
     }
-    boxes_->Message(FromBytes(ByteString(texts::PortNotOpened) + "\n" + reason));
+    boxes_->Message(FromCp1252(ByteString(texts::PortNotOpened) + "\n" + reason));
     AddLogLine(ByteString(texts::PortNotOpened) + " " + ComPort1.Port() + ": " + reason);
 }
 
 void TfrmMain::DisconnectPort() {
-    SetStatus(StatusNotConnected);
+    SetStatus(texts::StatusNotConnected);
     if (ComPort1.Connected()) ComPort1.SetConnected(false);
 }
 
@@ -481,12 +475,12 @@ void TfrmMain::clConDblClick() {
 void TfrmMain::mnuComClick() {
     PortCommand([this] {
         const QString port = QString::fromStdString(ComPort1.Port());
-        QString typed = boxes_->Input(QStringLiteral("Changement de port (") + port + ")",
-                                      QStringLiteral("Entrez le numéro du port: (entre 1 et 255)"),
-                                      QStringLiteral("0"));
+        QString typed = boxes_->Input(FromCp1252(texts::PortChangeTitle) + port + ")",
+                                      FromCp1252(texts::PortChangePrompt),
+                                      FromCp1252(texts::PortChangeDefault));
         auto number = TextToInt(typed.toStdString());
         if (!number) {
-            boxes_->Message(QStringLiteral("La saisie est invalide"));
+            boxes_->Message(FromCp1252(texts::InvalidEntry));
             return;
         }
         ConnectPort(*number);
@@ -582,14 +576,14 @@ void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
 // --- file-name panel ---
 
 void TfrmMain::btnNomFicClick() {
-    engine_.NameConfirmed(ToBytes(txtNomFic->text()));
+    engine_.NameConfirmed(ToCp1252(txtNomFic->text()));
 }
 
 void TfrmMain::txtNomFicKeyPress(char& key) {
     if (key == '\r') btnNomFicClick();
     const QChar separator =
         QLocale().decimalPoint().isEmpty() ? QChar('.') : QLocale().decimalPoint().at(0);
-    const ByteString separatorByte = ToBytes(QString(separator));
+    const ByteString separatorByte = ToCp1252(QString(separator));
     const auto c = static_cast<unsigned char>(key);
     const bool allowed = c == 8 || c == '.' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
                          (c >= 'a' && c <= 'z') ||
@@ -608,7 +602,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             text = QStringLiteral("\b");
         // Keys that type nothing (arrows, Delete...) are the edit box's own.
         if (text.size() != 1) return false;
-        ByteString bytes = ToBytes(text);
+        ByteString bytes = ToCp1252(text);
         char key = bytes.size() == 1 ? bytes[0] : 0;
         Guarded([&] { txtNomFicKeyPress(key); });
         return key == 0 || key == '\r';

@@ -2,11 +2,11 @@
 // gives it, and the dump operations under the window's names.
 #include "main_window.h"
 
-#include "cp1252.h"
 #include "file_viewer.h"
 #include "native_path.h"
+#include "program_texts.h"
+#include "qt_text.h"
 #include "tray_icon.h"
-#include "window_texts.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -25,7 +25,7 @@ namespace {
 // The program's texts end lines with CR LF; a reply keeps its lone CR, which the log shows
 // as a line break when an error text follows it and as nothing at the end.
 QString ToDisplay(const ByteString& text) {
-    QString shown = QString::fromStdString(Cp1252ToUtf8(text));
+    QString shown = FromCp1252(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (shown.endsWith(QChar('\r'))) shown.chop(1);
     shown.replace(QChar('\r'), QChar('\n'));

@@ -2,8 +2,12 @@
 // close button, "Quitter", the end of the session and the quit signals.
 #include "main_window.h"
 
+#include "cp1252.h"
+#include "program_texts.h"
+#include "qt_text.h"
 #include "settings_file.h"
 #include "tray_icon.h"
+#include "window_layout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,12 +16,8 @@
 
 namespace veldar {
 
-namespace {
-const char* const SettingsNotWritten = "Impossible d'écrire dans le fichier de paramètres";
-}
-
 void TfrmMain::FormCreate() {
-    SetOuterHeight(106);
+    SetOuterHeight(layout::CollapsedHeight);
     PlaceBottomRight();
     ConnectPort(LoadSettings());
 }
@@ -49,9 +49,9 @@ void TfrmMain::SaveSettings() {
     }
     // Nobody can answer a box when the session ends or a signal stops the program.
     if (quitFrom_ == QuitFrom::Menu)
-        boxes_->Message(QString::fromUtf8(SettingsNotWritten));
+        boxes_->Message(FromCp1252(texts::SettingsNotWritten));
     else
-        std::cerr << "VELDAR: " << SettingsNotWritten << std::endl;
+        std::cerr << "VELDAR: " << Cp1252ToUtf8(texts::SettingsNotWritten) << std::endl;
 }
 
 void TfrmMain::FirstShow() {
@@ -60,9 +60,7 @@ void TfrmMain::FirstShow() {
         show();
         return;
     }
-    std::cerr << "VELDAR: aucune zone de notification trouvée ; la fenêtre est réduite dans la "
-                 "barre des tâches."
-              << std::endl;
+    std::cerr << "VELDAR: " << Cp1252ToUtf8(texts::NoNotificationArea) << std::endl;
     MinimiseInsteadOfTray();
 }
 

@@ -2,6 +2,8 @@
 
 #include "dialogs.h"
 #include "led_images.h"
+#include "program_texts.h"
+#include "qt_text.h"
 
 #include <QApplication>
 #include <QCollator>
@@ -329,13 +331,13 @@ TSelectDirDlg::TSelectDirDlg(TSelectDirFlags options, int helpContext, Dialogs& 
     DriveList->setIconSize(QSize(16, 16));
     for (const TDriveEntry& drive : drives_)
         DriveList->addItem(IconOf(DriveImage(drive.Kind)), drive.Text);
-    NetButton = new QPushButton(QStringLiteral("&Réseau..."), this);
+    NetButton = new QPushButton(FromCp1252(texts::NetworkButton), this);
     // No network connection is made from here: the button keeps its place, hidden.
     NetButton->setGeometry(NetButtonBounds);
     NetButton->hide();
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    CancelButton = new QPushButton(QStringLiteral("Annuler"), this);
-    HelpButton = new QPushButton(QStringLiteral("&Aide"), this);
+    OKButton = new QPushButton(FromCp1252(texts::ButtonOk), this);
+    CancelButton = new QPushButton(FromCp1252(texts::ButtonCancel), this);
+    HelpButton = new QPushButton(FromCp1252(texts::HelpButton), this);
     const bool help = helpContext != 0;
     // Without help, OK and Cancel move right into the places of Cancel and Help.
     OKButton->setGeometry(help ? OKButtonBounds : CancelButtonBounds);
@@ -382,7 +384,7 @@ bool TSelectDirDlg::SetDirectory(const QString& folder) {
     std::filesystem::directory_iterator probe(where, error);
     if (!error) std::filesystem::current_path(where, error);
     if (error) {
-        boxes_.Message(QStringLiteral("Erreur E/S %1").arg(error.value()), QMessageBox::Critical);
+        boxes_.Message(FromCp1252(texts::FolderIoError).arg(error.value()), QMessageBox::Critical);
         ShowDriveOf(directory_);
         return false;
     }
@@ -413,8 +415,7 @@ TSelectDirDlg::TOkOutcome TSelectDirDlg::TryAccept() {
     // Nothing to ask when the folder could not be made anyway.
     if (!(options_ & dfCreatePath)) return TOkOutcome::okStayOpen;
     if ((options_ & dfConfirmCreate) &&
-        !boxes_.Ask(QStringLiteral("Confirmation"),
-                    QString::fromUtf8("Le répertoire spécifié n'existe pas. Le créer ?")))
+        !boxes_.Ask(FromCp1252(texts::ConfirmTitle), FromCp1252(texts::ConfirmCreateFolder)))
         return TOkOutcome::okStayOpen;
     switch (CreateNeedOf(typed, WindowsRules)) {
     case TCreateNeed::cnNone:

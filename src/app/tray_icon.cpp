@@ -1,5 +1,8 @@
 #include "tray_icon.h"
 
+#include "program_texts.h"
+#include "qt_text.h"
+
 #include <algorithm>
 
 #include <QApplication>
@@ -143,7 +146,7 @@ void TTrayIconComponent::Activated(TrayBackend::Activation activation) {
     } catch (const std::exception& e) {
         ReportError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ReportError(QStringLiteral("Erreur inconnue dans l'icône de notification."));
+        ReportError(FromCp1252(texts::TrayUnknownError));
     }
 }
 

@@ -1,8 +1,8 @@
 #include "window_font.h"
 
 #include "cp1252.h"
-#include "dump_texts.h"
-#include "window_texts.h"
+#include "program_texts.h"
+#include "window_layout.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -41,7 +41,8 @@ QFont ChooseRegularFont() {
     for (int size = DesignPixelSize; size >= SmallestPixelSize; --size)
         for (int stretch :
              {int(QFont::Unstretched), int(QFont::SemiCondensed), int(QFont::Condensed)})
-            if (FitsLabel(Candidate(family, stretch, size, true), texts, StatusLabelSize))
+            if (FitsLabel(Candidate(family, stretch, size, true), texts,
+                          layout::StatusLabel.size()))
                 return Candidate(family, stretch, size, false);
     return Candidate(family, QFont::Condensed, SmallestPixelSize, false);
 }

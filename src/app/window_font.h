@@ -10,9 +10,6 @@
 
 namespace veldar {
 
-// The status label's size.
-inline constexpr QSize StatusLabelSize{177, 41};
-
 // The program's longest status texts, as the label shows them: the completion (records, time
 // taken, time of the end), a dump under way, and the failed open with its retry hint.
 QStringList LongestStatusTexts();

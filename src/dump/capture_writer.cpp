@@ -2,7 +2,7 @@
 // and the copy made of what a dump could not save normally.
 #include "capture_name.h"
 #include "dump_engine.h"
-#include "dump_texts.h"
+#include "program_texts.h"
 
 namespace veldar {
 

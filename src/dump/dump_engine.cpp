@@ -2,7 +2,7 @@
 // end marker, each record judged and answered.
 #include "dump_engine.h"
 
-#include "dump_texts.h"
+#include "program_texts.h"
 #include "record_check.h"
 #include "timer_resolution.h"
 

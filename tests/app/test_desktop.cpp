@@ -2,11 +2,10 @@
 // keeps to its label, a port that will not open says why, one VELDAR per folder, and
 // "Voir le fichier" without a program to show the file.
 #include "cp1252.h"
-#include "dump_texts.h"
 #include "port_failure.h"
+#include "program_texts.h"
 #include "single_instance.h"
 #include "window_fixture.h"
-#include "window_texts.h"
 
 #include <QAction>
 #include <QFontInfo>

@@ -3,7 +3,9 @@
 // and saves the capture with the same file rules. Nothing is read from or written to
 // VELDAR.ini.
 #include "config_location.h"
+#include "cp1252.h"
 #include "dump_engine.h"
+#include "program_texts.h"
 #include "sync_queue.h"
 #include "terminal_host.h"
 #include "terminal_platform.h"
@@ -151,11 +153,12 @@ int Run(const Options& o) {
         std::cout << "Port " << o.Port << " ouvert, recherche de l'appareil..." << std::endl;
         engine.WakeDevice();
     } catch (const EComPort& e) {
-        std::cerr << "Impossible d'ouvrir ce port (" << o.Port << "): " << e.what() << "\n";
+        std::cerr << Cp1252ToUtf8(texts::PortNotOpened) << " (" << o.Port << "): " << e.what()
+                  << "\n";
         return 3;
     }
     busy = false;
-    std::cout << "Mettre l'appareil en dévidage." << std::endl;
+    std::cout << Cp1252ToUtf8(texts::StatusPutInDump) << std::endl;
 
     host.ResetSleptMs();
     auto& queue = SyncQueue::Application();

@@ -1,0 +1,82 @@
+// The program's French texts, each once, in Windows-1252 like every text of the program. The
+// dump engine uses them as they are; the window converts them where they meet Qt.
+#pragma once
+
+namespace veldar::texts {
+
+inline constexpr char ProgramName[] = "VELDAR";
+
+// --- status of the dump ---
+inline constexpr char StatusRecording[] = "D\xE9vidage en cours...\r\nEnregistrement ";
+inline constexpr char StatusPutInDump[] = "Mettre l'appareil en d\xE9vidage.";
+inline constexpr char StatusAborted[] = "Une erreur est survenue !\r\nD\xE9vidage annul\xE9";
+inline constexpr char StatusNotSaved[] = "Le fichier n'a pas pu \xEAtre cr\xE9\xE9";
+inline constexpr char StatusRecordsSuffix[] = " enregistrements\r\nD\xE9vidage termin\xE9 en: ";
+inline constexpr char StatusFinishedAt[] = "\r\nD\xE9vidage termin\xE9 \xE0: ";
+
+// --- log of the dump ---
+inline constexpr char LogNoAck[] = "ACK non arriv\xE9";
+inline constexpr char LogHeader[] = "Ent\xEAte trouv\xE9: ";
+inline constexpr char LogRequest[] = "Requete: ";
+inline constexpr char LogPath[] = "Chemin: ";
+inline constexpr char LogFile[] = "\r\nFichier: ";
+inline constexpr char LogRescued[] = "Copie de secours: ";
+inline constexpr char LogRescueFailed[] =
+    "Copie de secours impossible: aucun dossier n'accepte le fichier";
+inline constexpr char PartialSuffix[] = "_partiel";
+
+// --- the window's status and port commands ---
+// The label's text before the port opens: "vidage", not the dump's "dévidage".
+inline constexpr char StatusAtStart[] = "Mettre l'appareil en vidage.";
+inline constexpr char StatusNotConnected[] = "Non-connet\xE9 au port COM.";
+inline constexpr char StatusRetryHint[] =
+    "\r\n(Double cliquer sur la LED de connexion pour retenter)";
+inline constexpr char PortNotOpened[] = "Impossible d'ouvrir ce port";
+inline constexpr char FileNotViewed[] = "Impossible d'afficher le fichier: aucun programme n'a pu "
+                                        "l'ouvrir";
+inline constexpr char WindowCaption[] = "VELDAR - Version 1.02 - Lecture sur le port COM";
+inline constexpr char PortChangeTitle[] = "Changement de port (";
+inline constexpr char PortChangePrompt[] = "Entrez le num\xE9ro du port: (entre 1 et 255)";
+inline constexpr char PortChangeDefault[] = "0";
+inline constexpr char InvalidEntry[] = "La saisie est invalide";
+inline constexpr char SettingsNotWritten[] = "Impossible d'\xE9\x63rire dans le fichier de "
+                                             "param\xE8tres";
+inline constexpr char NoNotificationArea[] =
+    "aucune zone de notification trouv\xE9\x65 ; la fen\xEAtre est r\xE9\x64uite dans la "
+    "barre des t\xE2\x63hes.";
+
+// --- the window's controls ---
+inline constexpr char HintConnection[] = "Connexion";
+inline constexpr char HintCts[] = "Entr\xE9\x65 CTS";
+inline constexpr char HintReceive[] = "R\xE9\x63\x65ption";
+inline constexpr char HintTransmit[] = "Transmission";
+inline constexpr char NamePrompt[] = "Saisir le nom du fichier: ";
+inline constexpr char NameAtStart[] = "Recup";
+inline constexpr char NameButton[] = "Ok";
+
+// --- the tray menu ---
+inline constexpr char MenuPortPrefix[] = "COM";
+inline constexpr char MenuPortSuffix[] = ", changer";
+inline constexpr char MenuAutoName[] = "Nom du fichier auto";
+inline constexpr char MenuOverwrite[] = "Ecraser le fichier";
+inline constexpr char MenuViewFile[] = "Voir le fichier";
+inline constexpr char MenuSaveAs[] = "Enregistrer sous...";
+inline constexpr char MenuSaveAsHint[] = "Chemin de destination";
+inline constexpr char MenuShow[] = "Montrer";
+inline constexpr char MenuQuit[] = "Quitter";
+
+// --- boxes and errors ---
+inline constexpr char ButtonOk[] = "OK";
+inline constexpr char ButtonCancel[] = "Annuler";
+inline constexpr char ButtonYes[] = "&Oui";
+inline constexpr char ButtonNo[] = "&Non";
+inline constexpr char UnknownError[] = "Erreur inconnue";
+inline constexpr char NetworkButton[] = "&R\xE9seau...";
+inline constexpr char HelpButton[] = "&Aide";
+inline constexpr char FolderIoError[] = "Erreur E/S %1";
+inline constexpr char ConfirmTitle[] = "Confirmation";
+inline constexpr char ConfirmCreateFolder[] =
+    "Le r\xE9pertoire sp\xE9\x63ifi\xE9 n'existe pas. Le cr\xE9\x65r ?";
+inline constexpr char TrayUnknownError[] = "Erreur inconnue dans l'ic\xF4ne de notification.";
+
+} // namespace veldar::texts
