@@ -145,8 +145,8 @@ TPathParts SplitFolderPath(const QString& path) {
         below = path.mid(2);
     } else if (path.startsWith(QLatin1String("//"))) {
         // A network share: the server and the share name make the root.
-        const int server = path.indexOf(QLatin1Char('/'), 2);
-        const int share = server < 0 ? -1 : path.indexOf(QLatin1Char('/'), server + 1);
+        const qsizetype server = path.indexOf(QLatin1Char('/'), 2);
+        const qsizetype share = server < 0 ? -1 : path.indexOf(QLatin1Char('/'), server + 1);
         parts.Root = share < 0 ? path + QLatin1Char('/') : path.left(share + 1);
         below = share < 0 ? QString() : path.mid(share + 1);
     } else if (path.startsWith(QLatin1Char('/'))) {

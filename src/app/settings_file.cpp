@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -152,7 +153,7 @@ bool IsReadOnly(const fs::file_status& status) {
 } // namespace
 
 Settings ParseSettings(const ByteString& fileBytes, Settings current) {
-    Settings result = current;
+    Settings result = std::move(current);
     result.Port = 1;
     std::vector<std::string_view> lines = Lines(fileBytes);
     for (std::size_t i = 0; i < lines.size(); ++i) {

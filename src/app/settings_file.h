@@ -44,7 +44,7 @@ SettingsWrite WriteSettingsFile(const std::filesystem::path& path, const ByteStr
 inline constexpr char SettingsUnreadable[] = "Impossible de lire le fichier de param\xE8tres";
 
 // Ten short lines need far less; a larger file is no settings file of this program.
-inline constexpr std::size_t MaxSettingsFileSize = 64 * 1024;
+inline constexpr std::size_t MaxSettingsFileSize = std::size_t{64} * 1024;
 
 // The file's bytes, or nullopt when there is no file (a folder of that name counts as none).
 // Throws std::runtime_error(SettingsUnreadable) when the file exists but cannot be read:

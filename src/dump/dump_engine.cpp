@@ -178,12 +178,14 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
             } else {
                 ++records;
                 if (position_ < maximum_) view_.SetProgressPosition(++position_);
-                state_.CaptureText += payload + "\r\n";
-                view_.AddLogLine(trace + "(" + std::to_string(counter) + ")" + payload + "(" +
-                                 std::to_string(static_cast<unsigned char>(recordText[n - 3])) +
-                                 ")(" +
-                                 std::to_string(static_cast<unsigned char>(recordText[n - 2])) +
-                                 ")" + errorText);
+                state_.CaptureText.append(payload).append("\r\n");
+                ByteString line = trace;
+                line.append("(").append(std::to_string(counter)).append(")").append(payload);
+                for (std::size_t check : {n - 3, n - 2})
+                    line.append("(")
+                        .append(std::to_string(static_cast<unsigned char>(recordText[check])))
+                        .append(")");
+                view_.AddLogLine(line.append(errorText));
             }
             reply = "ACK\r";
             ++counter;
@@ -191,7 +193,8 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
             if (++refusals > 10) dumpState = dsAborted;
             reply = "NAK\r";
         }
-        view_.AddLogLine(trace + texts::LogRequest + reply + errorText);
+        view_.AddLogLine(
+            ByteString(trace).append(texts::LogRequest).append(reply).append(errorText));
         port_.SendText(reply);
     }
     return dumpState;

@@ -37,14 +37,14 @@ DCB ToWin32Dcb(const Dcb& dcb) {
     d.fParity = dcb.Has(Dcb::fParity);
     d.fOutxCtsFlow = dcb.Has(Dcb::fOutxCtsFlow);
     d.fOutxDsrFlow = dcb.Has(Dcb::fOutxDsrFlow);
-    d.fDtrControl = dcb.DtrControl();
+    d.fDtrControl = dcb.DtrControl() & 0x3; // two bits
     d.fDsrSensitivity = dcb.Has(Dcb::fDsrSensitivity);
     d.fTXContinueOnXoff = dcb.Has(Dcb::fTXContinueOnXoff);
     d.fOutX = dcb.Has(Dcb::fOutX);
     d.fInX = dcb.Has(Dcb::fInX);
     d.fErrorChar = dcb.Has(Dcb::fErrorChar);
     d.fNull = dcb.Has(Dcb::fNull);
-    d.fRtsControl = dcb.RtsControl();
+    d.fRtsControl = dcb.RtsControl() & 0x3; // two bits
     // Left off: with it every read and write fails after a line error until ClearCommError.
     d.fAbortOnError = 0;
     d.XonLim = dcb.XonLim;

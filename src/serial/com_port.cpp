@@ -353,7 +353,7 @@ Dcb TCustomComPort::BuildDcb() const {
     dcb.StopBits = static_cast<std::uint8_t>(StopBits_);
     dcb.XonChar = fc.XonChar();
     dcb.XoffChar = fc.XoffChar();
-    dcb.ErrorChar = errorChar ? Parity_.ReplaceChar() : 0;
+    dcb.ErrorChar = errorChar ? Parity_.ReplaceChar() : '\0';
     dcb.EvtChar = EventChar_;
     return dcb;
 }
