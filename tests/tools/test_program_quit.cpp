@@ -75,6 +75,14 @@ protected:
         return n;
     }
 
+    // Ten records acknowledged (beside the request's and the header's): the dump is well
+    // under way.
+    static void WaitUntilWellUnderWay(Child& device) {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (Count(device.Output(), "ACK\\r") < 12 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+    }
+
     fs::path root;
     std::vector<std::string> payloads;
 };
@@ -92,10 +100,7 @@ TEST_F(ProgramQuit, DuringTheRecordLoopTheAcceptedRecordsAreSaved) {
     auto device =
         Device({"--records", Records(2000).string(), "--header", "LONG", "--kick-every", "1"});
     auto program = Program();
-    // Ten records acknowledged: the dump is well under way.
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (Count(device->Output(), "ACK\\r") < 12 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
+    WaitUntilWellUnderWay(*device);
     Terminate(*program);
     auto files = Captures();
     ASSERT_EQ(files.size(), 1u) << program->Output();
@@ -152,9 +157,7 @@ TEST_F(ProgramQuit, AStormOfSignalsDuringTheRecordsKeepsEveryAcknowledgedOne) {
     auto device =
         Device({"--records", Records(3000).string(), "--header", "STORM", "--kick-every", "1"});
     auto program = Program();
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (Count(device->Output(), "ACK\\r") < 12 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
+    WaitUntilWellUnderWay(*device);
     Storm(*program);
     EXPECT_EQ(program->Wait(30s), 0) << program->Output();
     device->Signal(SIGTERM);
