@@ -185,6 +185,13 @@ void WindowPump::Sleep(int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+void WindowPump::WaitForLineEnd(TCustomComPort& port, int milliseconds) {
+    if (sleepFor_)
+        WaitForLineEndInSteps(port, milliseconds, sleepFor_);
+    else
+        port.WaitForInput('\r', milliseconds);
+}
+
 LocalTime WindowPump::Now() {
     if (clock_) return clock_();
     const QDateTime now = QDateTime::currentDateTime();

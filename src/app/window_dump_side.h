@@ -45,6 +45,7 @@ public:
         : window_(window), sleepFor_(std::move(sleepFor)), clock_(std::move(clock)) {}
 
     void Sleep(int milliseconds) override;
+    void WaitForLineEnd(TCustomComPort& port, int milliseconds) override;
     void ProcessMessages() override;
     void WaitForEvent() override;
     LocalTime Now() override;

@@ -109,7 +109,7 @@ bool DumpEngine::RequestPhase(ByteString& requestWord) {
         requestWord = requestWord == "LOAD" ? "READ" : "LOAD";
         port_.SendText(requestWord + "\r");
         for (int wait = 0; wait <= 50; wait += 5) {
-            pump_.Sleep(wait);
+            pump_.WaitForLineEnd(port_, wait);
             if (Receive() > 0) break;
         }
         // Only the first bytes that come back count: an answer split over two reads is
@@ -139,7 +139,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
         state_.RxBuffer.clear();
         for (int wait = 0; wait <= 40; wait += 4) {
             if (pump_.StopRequested()) throw DumpStopped{};
-            pump_.Sleep(wait);
+            pump_.WaitForLineEnd(port_, wait);
             Receive();
             trace += '.';
             recordText += state_.RxBuffer;

@@ -49,6 +49,13 @@ public:
     // write time-out expires (done then tells how many bytes went out).
     virtual int WaitIo(DeviceIo& io, std::uint32_t& done) = 0;
 
+    // Waits until the received bytes not yet read hold byte, for milliseconds at most, or
+    // until stop (when given) is set. Nothing is read: bytes that arrive meanwhile are kept
+    // for the next read, first in line, within the input size. 0 when the byte is there
+    // (found) or the time is up, WaitStopped at a stop, else the platform's error.
+    virtual int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
+                             bool& found) = 0;
+
     // Line events (EV_* flags) for the event thread. A new mask forgets the events that
     // occurred before it.
     virtual int SetEventMask(std::uint32_t mask) = 0;
@@ -57,6 +64,7 @@ public:
     // returns WaitStopped.
     virtual int WaitEvent(std::uint32_t& events, const StopEvent& stop) = 0;
     // How often the waits woke up inside, for diagnostics: an idle line must not wake them.
+    // An input wait counts each time it looked at the line before its end.
     virtual std::uint64_t WaitWakeUps() const { return 0; }
 
     // True when error says the driver lacks the operation (a port without modem lines),

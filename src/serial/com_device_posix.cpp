@@ -158,17 +158,13 @@ struct LineCounts {
 class PosixComDevice : public ComDevice {
 public:
     explicit PosixComDevice(std::string linkFolder) : linkFolder_(std::move(linkFolder)) {
-        if (pipe(wakePipe_) == 0) {
-            for (int fd : wakePipe_) {
-                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-                fcntl(fd, F_SETFD, FD_CLOEXEC);
-            }
-        }
+        OpenPipe(wakePipe_);
+        OpenPipe(inputPipe_);
     }
 
     ~PosixComDevice() override {
         Release();
-        for (int fd : wakePipe_)
+        for (int fd : {wakePipe_[0], wakePipe_[1], inputPipe_[0], inputPipe_[1]})
             if (fd >= 0) close(fd);
     }
 
@@ -346,6 +342,47 @@ public:
         return 0;
     }
 
+    int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
+                     bool& found) override {
+        found = false;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        while (true) {
+            int fd;
+            {
+                std::lock_guard lock(mutex_);
+                if (fd_ < 0) return EBADF;
+                DrainPipe(inputPipe_[0]);
+                inputAwaited_ = -1;
+                if (stop && stop->IsSet()) return WaitStopped;
+                int hangUp = Pull(true);
+                if (std::memchr(queue_.data(), byte, queue_.size())) {
+                    found = true;
+                    return 0;
+                }
+                if (hangUp) return hangUp;
+                // From here the event thread's pulls tell this wait of the byte.
+                inputAwaited_ = byte;
+                fd = fd_;
+            }
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) break;
+            pollfd fds[3] = {{inputPipe_[0], POLLIN, 0},
+                             {fd, POLLIN, 0},
+                             {stop ? stop->NativeDescriptor() : -1, POLLIN, 0}};
+            int r = poll(fds, 3, static_cast<int>(left.count()));
+            if (r < 0 && errno != EINTR) {
+                int e = errno;
+                std::lock_guard lock(mutex_);
+                inputAwaited_ = -1;
+                return e;
+            }
+            if (r != 0) ++wakeUps_;
+        }
+        std::lock_guard lock(mutex_);
+        inputAwaited_ = -1;
+        return 0;
+    }
+
     int SetEventMask(std::uint32_t mask) override {
         std::lock_guard lock(mutex_);
         if (fd_ < 0) return EBADF;
@@ -379,11 +416,7 @@ public:
             int r = poll(fds, 3, lookAtLines ? LineLookMs : -1);
             ++wakeUps_;
             if (r < 0 && errno != EINTR) return errno;
-            if (fds[1].revents & POLLIN) {
-                char drain[64];
-                while (read(wakePipe_[0], drain, sizeof drain) > 0) {
-                }
-            }
+            if (fds[1].revents & POLLIN) DrainPipe(wakePipe_[0]);
         }
     }
 
@@ -392,9 +425,27 @@ public:
     }
 
 private:
-    void Wake() {
+    static void OpenPipe(int (&ends)[2]) {
+        if (pipe(ends) != 0) return;
+        for (int fd : ends) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+
+    static void DrainPipe(int fd) {
+        char drain[64];
+        while (read(fd, drain, sizeof drain) > 0) {
+        }
+    }
+
+    static void Poke(int fd) {
         char one = 1;
-        [[maybe_unused]] auto r = write(wakePipe_[1], &one, 1);
+        [[maybe_unused]] auto r = write(fd, &one, 1);
+    }
+
+    void Wake() {
+        Poke(wakePipe_[1]);
     }
 
     // Records events of the mask; the wait reports them once each. Lock held.
@@ -443,6 +494,10 @@ private:
             if (before < mark && queue_.size() >= mark) events |= win::EV_RX80FULL;
             Occurred(events);
             if (wake && (pending_ & mask_)) Wake();
+            // Another thread's pull may bring the byte an input wait is waiting for.
+            if (inputAwaited_ >= 0 &&
+                std::memchr(queue_.data() + before, inputAwaited_, queue_.size() - before))
+                Poke(inputPipe_[1]);
         }
         return hungUp_;
     }
@@ -563,6 +618,9 @@ private:
     mutable std::mutex mutex_;
     int fd_ = -1;
     int wakePipe_[2] = {-1, -1};
+    // Tells an input wait that another thread queued the byte it waits for (-1: none).
+    int inputPipe_[2] = {-1, -1};
+    int inputAwaited_ = -1;
     CommTimeouts timeouts_;
     std::uint32_t inputSize_ = 4096;
     char eventChar_ = 0;

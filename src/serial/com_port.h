@@ -237,6 +237,10 @@ public:
     int ReceiveText(ByteString& text, int count);
     // The same read into a caller's buffer.
     int Read(std::uint8_t* buffer, int count);
+    // Waits at most milliseconds until the bytes received and not yet read hold byte; true
+    // when they do. Reads nothing. A stop ends the wait at once; so does a failing line,
+    // which the read that follows reports.
+    bool WaitForInput(char byte, int milliseconds, const StopEvent* stop = nullptr);
 
     // The records handed to the platform, built from the current settings.
     Dcb BuildDcb() const;

@@ -3,6 +3,7 @@
 // not disturb the outer one.
 #include "com_port.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace veldar {
@@ -46,6 +47,13 @@ int TCustomComPort::Read(std::uint8_t* buffer, int count) {
             throw EComPort(CError_ReadFailed, e);
     }
     return WaitPendingIo(io);
+}
+
+bool TCustomComPort::WaitForInput(char byte, int milliseconds, const StopEvent* stop) {
+    bool found = false;
+    int e = Device_->WaitForInput(static_cast<std::uint8_t>(byte), std::max(milliseconds, 0), stop,
+                                  found);
+    return e == 0 && found;
 }
 
 int TCustomComPort::WaitPendingIo(PendingIo& io) {

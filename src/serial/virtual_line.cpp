@@ -34,6 +34,8 @@ const char* DeviceCallName(DeviceCall call) {
         return "SetEventMask";
     case DeviceCall::WaitEvent:
         return "WaitEvent";
+    case DeviceCall::WaitForInput:
+        return "WaitForInput";
     }
     return "?";
 }
@@ -198,6 +200,20 @@ public:
         return result;
     }
 
+    int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
+                     bool& found) override {
+        found = false;
+        VirtualLine* line = line_.get();
+        int subscription = stop ? stop->Subscribe([line] {
+            std::lock_guard lock(line->mutex_);
+            line->changed_.notify_all();
+        })
+                                : 0;
+        int result = WaitForInputLocked(byte, milliseconds, stop, found);
+        if (stop) stop->Unsubscribe(subscription);
+        return result;
+    }
+
 private:
     int WaitLocked(std::uint32_t& events, const StopEvent& stop) {
         std::unique_lock lock(line_->mutex_);
@@ -211,6 +227,21 @@ private:
         if (stop.IsSet()) return WaitStopped;
         if (end.unplugged) return vline::ErrBadCommand;
         events = std::exchange(end.pendingEvents, 0u) & end.eventMask;
+        return 0;
+    }
+
+    int WaitForInputLocked(std::uint8_t byte, int milliseconds, const StopEvent* stop,
+                           bool& found) {
+        std::unique_lock lock(line_->mutex_);
+        if (int e = Enter(DeviceCall::WaitForInput)) return e;
+        auto& end = line_->end(side_);
+        auto stopped = [&] { return stop && stop->IsSet(); };
+        auto holds = [&] { return end.input.find(static_cast<char>(byte)) != ByteString::npos; };
+        line_->changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&] { return stopped() || end.unplugged || holds(); });
+        if (stopped()) return WaitStopped;
+        if (end.unplugged) return vline::ErrBadCommand;
+        found = holds();
         return 0;
     }
 

@@ -32,6 +32,7 @@ enum class DeviceCall {
     WaitIo,
     SetEventMask,
     WaitEvent,
+    WaitForInput,
 };
 const char* DeviceCallName(DeviceCall call);
 

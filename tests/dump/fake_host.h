@@ -66,6 +66,13 @@ public:
         SleptMs += milliseconds;
         Tick();
     }
+    void WaitForLineEnd(TCustomComPort& port, int milliseconds) override {
+        WaitForLineEndInSteps(port, milliseconds, [this](int step) {
+            NowMs += step;
+            SleptMs += step;
+            Tick();
+        });
+    }
     LocalTime Now() override { return LocalTime::FromMillisecondsSinceEpoch(NowMs); }
     void Beep() override { Journal.push_back("beep"); }
     void ShowMessage(const ByteString& text) override {

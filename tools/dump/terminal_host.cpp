@@ -112,8 +112,16 @@ void TerminalHost::WaitForEvent() {
 }
 
 void TerminalHost::Sleep(int milliseconds) {
-    sleptMs_ += milliseconds;
+    sleptUs_ += std::int64_t{milliseconds} * 1000;
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void TerminalHost::WaitForLineEnd(TCustomComPort& port, int milliseconds) {
+    const auto start = std::chrono::steady_clock::now();
+    port.WaitForInput('\r', milliseconds);
+    sleptUs_ += std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - start)
+                    .count();
 }
 
 LocalTime TerminalHost::Now() {

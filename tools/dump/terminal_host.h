@@ -42,12 +42,13 @@ public:
     void ProcessMessages() override;
     void WaitForEvent() override;
     void Sleep(int milliseconds) override;
+    void WaitForLineEnd(TCustomComPort& port, int milliseconds) override;
     LocalTime Now() override;
     bool StopRequested() const override { return stop_; }
 
-    // Milliseconds slept on the protocol's behalf since the last reset.
-    std::int64_t SleptMs() const { return sleptMs_; }
-    void ResetSleptMs() { sleptMs_ = 0; }
+    // Milliseconds spent in the protocol's own sleeps and poll steps since the last reset.
+    std::int64_t SleptMs() const { return sleptUs_ / 1000; }
+    void ResetSleptMs() { sleptUs_ = 0; }
     // When each progress step was reached (steady clock, ms), for the speed figures.
     const std::vector<std::int64_t>& StepTimes() const { return stepTimes_; }
 
@@ -63,7 +64,7 @@ private:
     bool terminal_;
     int position_ = 0;
     int maximum_ = 100;
-    std::int64_t sleptMs_ = 0;
+    std::int64_t sleptUs_ = 0;
     std::vector<std::int64_t> stepTimes_;
 };
 
