@@ -212,9 +212,9 @@ namespace veldar::test {
 namespace {
 
 TEST_F(DumpTest, LogLinesByteForByteWithTheDeviceTiming) {
-    // Acknowledged 5 ms after the request; the header comes 30 ms after the acknowledgement
-    // (reads at 0, 4, 12, 24 and 40 ms: five dots), each next record 1 ms after the reply
-    // (reads at 0 and 4 ms: two dots).
+    // Acknowledged 2 ms after the request; the header comes 30 ms after the acknowledgement
+    // (reads at 0, 4, 12, 24 and 30 ms: five dots), each next record 1 ms after the reply
+    // (reads at 0 and 1 ms: two dots).
     Device(Payloads({"x"}, true, "N"));
     engine.RunDump(false);
     auto x = devsim::EncodeRecord('1', "x", true);

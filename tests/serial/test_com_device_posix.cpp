@@ -381,6 +381,52 @@ TEST_F(PseudoTerminal, ReceivedCharactersReportEachArrivalOnce) {
     port->SetConnected(false);
 }
 
+TEST_F(PseudoTerminal, AnInputWaitEndsAtAnUnreadCrAndKeepsEveryByteForTheRead) {
+    auto port = MakePort();
+    // The event thread pulls arriving bytes too: the wait must hear of a CR it pulled.
+    port->SetConnected(true);
+    std::thread device([&] {
+        std::this_thread::sleep_for(5ms);
+        WriteMaster("ab");
+        std::this_thread::sleep_for(60ms);
+        WriteMaster("c\rd");
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(port->WaitForInput('\r', 10000));
+    auto took = std::chrono::steady_clock::now() - start;
+    device.join();
+    EXPECT_GE(took, 50ms) << "bytes without a CR ended the wait";
+    EXPECT_LT(took, 5s);
+    ByteString text;
+    port->ReceiveText(text, 250);
+    EXPECT_EQ(text, "abc\rd");
+    // Read, the CR no longer counts.
+    EXPECT_FALSE(port->WaitForInput('\r', 0));
+    port->SetConnected(false);
+}
+
+TEST_F(PseudoTerminal, AnInputWaitWithoutCrLastsItsStepAsleepAndEndsAtAStop) {
+    auto device = CreatePlatformDevice(folder.string());
+    ASSERT_EQ(device->Acquire("COM5"), 0);
+    bool found = true;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(device->WaitForInput('\r', 40, nullptr, found), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(device->WaitWakeUps(), 0u);
+
+    StopEvent stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        stop.Set();
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device->WaitForInput('\r', 10000, &stop, found), ComDevice::WaitStopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    stopper.join();
+    device->Release();
+}
+
 TEST_F(PseudoTerminal, AnIdleLineWakesNothing) {
     auto port = MakePort();
     port->SetConnected(true);
