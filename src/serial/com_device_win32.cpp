@@ -10,12 +10,20 @@
 //   event: the kinds the driver lacks are dropped and the wait is made again after a pause;
 // - a byte left unread can be reported again by every wait: received bytes are reported
 //   only when more have arrived than were reported before.
+//
+// Windows offers no look at received bytes that leaves them in the driver, so a wait for a
+// byte reads what has arrived into the device's own input queue, which the next read serves
+// first. A second event wait beside the event thread's would fight it for the line's
+// events, so the wait asks the driver's count every millisecond instead.
 #include "com_device_win32.h"
 
 #include "stop_event.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
 
 // The base interface is all this needs; the full set defines macros over common names.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -127,6 +135,8 @@ public:
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool pending = false;
     bool read = false;
+    // Bytes a read took from the device's input queue, ahead of what the driver gives it.
+    std::uint32_t fromQueue = 0;
 };
 
 // The record of one event wait request, the mask word the platform fills in included. A
@@ -161,19 +171,26 @@ public:
         taken_ = 0;
         reported_ = 0;
         carriedErrors_ = 0;
+        std::lock_guard lock(inputMutex_);
+        queue_.clear();
         return 0;
     }
 
     void Release() override {
+        std::lock_guard lock(inputMutex_);
         if (!IsAcquired()) return;
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
+        queue_.clear();
     }
 
     bool IsAcquired() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
     int SetupBuffers(std::uint32_t inputSize, std::uint32_t outputSize) override {
-        return SetupComm(handle_, inputSize, outputSize) ? 0 : LastError();
+        if (!SetupComm(handle_, inputSize, outputSize)) return LastError();
+        std::lock_guard lock(inputMutex_);
+        queueLimit_ = inputSize;
+        return 0;
     }
 
     int SetState(const Dcb& dcb) override {
@@ -192,20 +209,24 @@ public:
     }
 
     int Purge(std::uint32_t flags) override {
-        // The discarded bytes count as taken: they are not news to the event wait.
+        // The discarded bytes count as taken: they are not news to the event wait. Those of
+        // the queue were counted when they left the driver.
+        std::lock_guard lock(inputMutex_);
         std::uint32_t waiting = 0;
         if (flags & PURGE_RXCLEAR) InputWaiting(waiting);
         if (!PurgeComm(handle_, flags)) return LastError();
         taken_ += waiting;
+        if (flags & PURGE_RXCLEAR) queue_.clear();
         return 0;
     }
 
     int ClearError(std::uint32_t& errors, std::uint32_t& inputCount) override {
         DWORD flags = 0;
         COMSTAT stat{};
+        std::lock_guard lock(inputMutex_);
         if (!calls_.ClearCommError(handle_, &flags, &stat)) return LastError();
         errors = flags | carriedErrors_.exchange(0);
-        inputCount = stat.cbInQue;
+        inputCount = stat.cbInQue + static_cast<std::uint32_t>(queue_.size());
         return 0;
     }
 
@@ -226,6 +247,7 @@ public:
     int StartWrite(DeviceIo& io, const std::uint8_t* data, std::uint32_t count) override {
         auto& w = static_cast<Win32Io&>(io);
         if (w.createError) return w.createError;
+        w.fromQueue = 0;
         if (!WriteFile(handle_, data, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
             return LastError();
         Issued(w);
@@ -235,38 +257,65 @@ public:
     int StartRead(DeviceIo& io, std::uint8_t* buffer, std::uint32_t count) override {
         auto& w = static_cast<Win32Io&>(io);
         if (w.createError) return w.createError;
-        if (readsAtOnce_) {
-            // What a read may take now is what has arrived; asking for none issues nothing,
-            // so the record completes at once with 0 bytes.
-            std::uint32_t waiting = 0;
-            if (int e = InputWaiting(waiting)) return e;
-            count = std::min(count, waiting);
-            if (count == 0) return 0;
+        std::lock_guard lock(inputMutex_);
+        // What an input wait read ahead came first.
+        w.fromQueue = static_cast<std::uint32_t>(std::min<std::size_t>(count, queue_.size()));
+        std::memcpy(buffer, queue_.data(), w.fromQueue);
+        queue_.erase(0, w.fromQueue);
+        if (w.fromQueue > 0 && w.fromQueue == count) return 0;
+        buffer += w.fromQueue;
+        count -= w.fromQueue;
+        if (int e = StartDriverRead(w, buffer, count)) {
+            // Bytes already out of the queue are not dropped: the next read meets the error.
+            return w.fromQueue > 0 ? 0 : e;
         }
-        if (!ReadFile(handle_, buffer, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
-            return LastError();
-        Issued(w);
-        w.read = true;
         return 0;
     }
 
     int WaitIo(DeviceIo& io, std::uint32_t& done) override {
         auto& w = static_cast<Win32Io&>(io);
-        done = 0;
+        done = w.fromQueue;
         if (!w.pending) return 0;
         if (WaitForSingleObject(w.ov.hEvent, INFINITE) != WAIT_OBJECT_0) return LastError();
         w.pending = false;
         DWORD n = 0;
         if (!GetOverlappedResult(w.handle, &w.ov, &n, FALSE)) return LastError();
-        done = n;
+        done += n;
         if (w.read) taken_ += n;
         return 0;
+    }
+
+    int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
+                     bool& found) override {
+        found = false;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        while (true) {
+            if (stop && stop->IsSet()) return WaitStopped;
+            {
+                std::lock_guard lock(inputMutex_);
+                if (!IsAcquired()) return ERROR_INVALID_HANDLE;
+                if (int e = QueueArrivedBytes(deadline, stop)) return e;
+                if (std::memchr(queue_.data(), byte, queue_.size())) {
+                    found = true;
+                    return 0;
+                }
+            }
+            if (Clock::now() >= deadline) return 0;
+            // The next look in a millisecond, or at once for a stop.
+            if (stop) {
+                if (WaitForSingleObject(stop->NativeHandle(), 1) == WAIT_OBJECT_0)
+                    return WaitStopped;
+            } else {
+                Sleep(1);
+            }
+        }
     }
 
     int SetEventMask(std::uint32_t mask) override {
         if (!calls_.SetCommMask(handle_, mask)) return LastError();
         mask_ = mask;
         // A new mask forgets what arrived before it.
+        std::lock_guard lock(inputMutex_);
         std::uint32_t waiting = 0;
         InputWaiting(waiting);
         reported_ = taken_ + waiting;
@@ -286,8 +335,66 @@ public:
     std::uint64_t WaitWakeUps() const override { return wakeUps_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     // A wait that ended without anything to tell.
     static constexpr int NothingToReport = -100;
+
+    // Issues a read of what the driver holds: with "return at once" time-outs at most what
+    // has arrived, and nothing (the record completes at once with 0 bytes) when none has,
+    // as such a read could stay pending. Queue lock held.
+    int StartDriverRead(Win32Io& w, std::uint8_t* buffer, std::uint32_t count) {
+        if (readsAtOnce_) {
+            std::uint32_t waiting = 0;
+            if (int e = InputWaiting(waiting)) return e;
+            count = std::min(count, waiting);
+            if (count == 0) return 0;
+        }
+        if (!ReadFile(handle_, buffer, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
+            return LastError();
+        Issued(w);
+        w.read = true;
+        return 0;
+    }
+
+    // Moves the bytes waiting in the driver into the queue, as far as the input size
+    // allows; the driver keeps the rest. They count as taken at once, under the lock the
+    // event wait's count takes too, so it neither misses them nor reports them twice. Such a
+    // read ends at once; one the driver holds past the wait's end (another reader took the
+    // bytes meanwhile) or a stop is cancelled, keeping what it got. Queue lock held.
+    int QueueArrivedBytes(Clock::time_point deadline, const StopEvent* stop) {
+        std::uint32_t waiting = 0;
+        if (int e = InputWaiting(waiting)) return e;
+        const std::size_t room = queueLimit_ - std::min<std::size_t>(queueLimit_, queue_.size());
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(waiting, room));
+        if (count == 0) return 0;
+        Win32Io read;
+        if (read.createError) return read.createError;
+        const std::size_t before = queue_.size();
+        queue_.resize(before + count);
+        auto* into = reinterpret_cast<std::uint8_t*>(queue_.data() + before);
+        if (!ReadFile(handle_, into, count, nullptr, &read.ov) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            queue_.resize(before);
+            return LastError();
+        }
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        void* const objects[] = {read.ov.hEvent, stop ? stop->NativeHandle() : nullptr};
+        if (WaitForMultipleObjects(stop ? 2 : 1, objects, FALSE,
+                                   static_cast<DWORD>(std::max<long long>(left.count(), 1))) !=
+            WAIT_OBJECT_0) {
+            CancelIoEx(handle_, &read.ov);
+            WaitForSingleObject(read.ov.hEvent, INFINITE);
+        }
+        DWORD n = 0;
+        int error = 0;
+        if (!GetOverlappedResult(handle_, &read.ov, &n, FALSE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED)
+            error = LastError();
+        queue_.resize(before + n);
+        taken_ += n;
+        return error;
+    }
 
     void Issued(Win32Io& io) {
         io.handle = handle_;
@@ -347,6 +454,7 @@ private:
     // Whether bytes arrived since the last report of received bytes: every byte that
     // arrived is either still waiting or taken (read or discarded).
     bool NewBytesArrived() {
+        std::lock_guard lock(inputMutex_);
         std::uint32_t waiting = 0;
         if (InputWaiting(waiting)) return true;
         std::uint64_t arrived = taken_ + waiting;
@@ -374,6 +482,12 @@ private:
     std::atomic<std::uint64_t> reported_ = 0;
     std::atomic<std::uint32_t> carriedErrors_ = 0;
     std::atomic<std::uint64_t> wakeUps_ = 0;
+    // Bytes an input wait read ahead of the next read, bounded by the input size. Reads and
+    // purges may come from the event thread's hand-over too; the lock also keeps a move into
+    // the queue whole for the event wait's count of arrived bytes.
+    std::mutex inputMutex_;
+    ByteString queue_;
+    std::size_t queueLimit_ = 4096;
 };
 
 } // namespace

@@ -450,6 +450,44 @@ TEST_F(Com1Test, StopWinsOverAnEventAlreadyThere) {
     EXPECT_EQ(device_->WaitEvent(events, stop), ComDevice::WaitStopped);
 }
 
+// A wait for a byte reads what has arrived into the device's own queue: the next reads get
+// those bytes first, then the driver's, none lost or doubled.
+TEST_F(Com1Test, BytesReadDuringAWaitComeFirstInTheNextRead) {
+    bool found = true;
+    EXPECT_EQ(Write("AB"), 2u);
+    ASSERT_TRUE(WaitForInput(2));
+    EXPECT_EQ(device_->WaitForInput('C', 20, nullptr, found), 0);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(Write("C\rD"), 3u);
+    EXPECT_EQ(device_->WaitForInput('\r', 5000, nullptr, found), 0);
+    EXPECT_TRUE(found);
+    ASSERT_TRUE(WaitForInput(5));
+    EXPECT_EQ(Read(64), "ABC\rD");
+    EXPECT_EQ(Read(64), "");
+}
+
+TEST_F(Com1Test, ShortReadsTakeTheQueueFirstThenTheDriver) {
+    bool found = false;
+    EXPECT_EQ(Write("0123\r"), 5u);
+    EXPECT_EQ(device_->WaitForInput('\r', 5000, nullptr, found), 0);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(Write("5678"), 4u);
+    ASSERT_TRUE(WaitForInput(9));
+    EXPECT_EQ(Read(3), "012");
+    EXPECT_EQ(Read(64), "3\r5678");
+    EXPECT_EQ(InputCount(), 0u);
+}
+
+TEST_F(Com1Test, StopSetBeforehandEndsAnInputWaitAtOnce) {
+    StopEvent stop;
+    stop.Set();
+    bool found = true;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device_->WaitForInput('\r', 5000, &stop, found), ComDevice::WaitStopped);
+    EXPECT_FALSE(found);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
 TEST_F(Com1Test, AcquiredDeviceRefusesAnotherAcquire) {
     EXPECT_EQ(device_->Acquire("COM1"), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(device_->IsAcquired());
