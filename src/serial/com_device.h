@@ -64,7 +64,6 @@ public:
     // returns WaitStopped.
     virtual int WaitEvent(std::uint32_t& events, const StopEvent& stop) = 0;
     // How often the waits woke up inside, for diagnostics: an idle line must not wake them.
-    // An input wait counts each time it looked at the line before its end.
     virtual std::uint64_t WaitWakeUps() const { return 0; }
 
     // True when error says the driver lacks the operation (a port without modem lines),
