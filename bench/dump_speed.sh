@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Dump speed: records from the device simulator over a pseudo-terminal through veldar-dump
-# (VELDAR's engine and serial code), the simulator paced at 115200 bit/s and unpaced.
+# (VELDAR's engine and serial code), the simulator paced at 115200 bit/s and unpaced, and,
+# as a yardstick, through bench/plain_dump.sh (reads until CR, no poll schedule), paced.
 # Prints records per second, the share of the dump spent in the protocol's own poll sleeps
 # (the rest is the line and our overhead), the ratio to what the line itself could carry,
-# the cost per record of the last tenth against the first (it must stay flat) and the peak
-# resident size.
+# the cost per record of the last tenth against the first (it must stay flat), the peak
+# resident size, and the time per record (from the first record to the last) against the
+# line time of one record: the framed record and its reply, 10 bits a byte.
 # Usage: bench/dump_speed.sh [records] [build folder]   (defaults: 1000, build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +15,7 @@ build=${2:-build}
 length=40
 cmake --build "$build" --target veldar-devsim veldar-dump >/dev/null
 
-run() { # $1: extra simulator options
+run() { # $1: extra simulator options; $2: the reader, dump (veldar-dump) or plain
     local work sim stats
     work=$(mktemp -d)
     # shellcheck disable=SC2086
@@ -21,28 +23,43 @@ run() { # $1: extra simulator options
         --com 1 --kick-every 1 --timeout 0 --quiet $1 >"$work/devsim.log" 2>&1 &
     sim=$!
     for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
-    stats=$("$build/veldar-dump" --link-dir "$work" --port COM1 --dest "$work" --quiet --stats \
-        --wait 60 | grep '^stats:')
+    if [ "$2" = plain ]; then
+        stats=$(bash bench/plain_dump.sh "$work/COM1" | grep '^stats:') || true
+    else
+        stats=$("$build/veldar-dump" --link-dir "$work" --port COM1 --dest "$work" --quiet \
+            --stats --wait 60 | grep '^stats:') || true
+    fi
+    # Without a completed dump the simulator would wait for ever.
+    [ -n "$stats" ] || kill "$sim" 2>/dev/null || true
     wait "$sim" || true
     rm -rf "$work"
+    [ -n "$stats" ] || { echo "dump_speed: no figures from the $2 run ($1)" >&2; return 1; }
     echo "$stats"
 }
 
-field() { sed -E "s/.*$1=([0-9]+).*/\\1/" <<<"$2"; }
+field() { sed -E -n "s/.*$1=([0-9]+).*/\\1/p" <<<"$2"; }
 
-printf '%-9s %8s %9s %10s %12s %12s %12s %10s\n' mode records "time (s)" records/s "poll sleeps" \
-    "line limit" "last/first" "peak KiB"
-for mode in paced unpaced; do
-    options=""
+printf '%-19s %8s %9s %10s %12s %12s %12s %10s %15s %12s\n' mode records "time (s)" records/s \
+    "poll sleeps" "line limit" "last/first" "peak KiB" "per record (ms)" "/ line time"
+for mode in paced unpaced "plain read-until-CR"; do
+    options="" reader=dump
     [ "$mode" = unpaced ] && options="--no-pacing"
-    line=$(run "$options")
+    [ "$mode" = "plain read-until-CR" ] && reader=plain
+    line=$(run "$options" "$reader")
     awk -v m="$mode" -v r="$(field records "$line")" -v e="$(field elapsed_ms "$line")" \
         -v s="$(field slept_ms "$line")" -v f="$(field first_tenth_ms "$line")" \
-        -v l="$(field last_tenth_ms "$line")" -v p="$(field peak_kib "$line")" -v len="$length" 'BEGIN {
+        -v l="$(field last_tenth_ms "$line")" -v p="$(field peak_kib "$line")" \
+        -v span="$(field first_to_last_ms "$line")" -v steps="$(field steps "$line")" \
+        -v len="$length" 'BEGIN {
         # A record is its counting byte, payload, two check bytes and CR, 10 bits a byte,
-        # and the 4-byte reply back.
-        limit = 115200 / 10 / (len + 4 + 4)
+        # and the 4-byte reply "ACK\r" back.
+        lineMs = (1 + len + 2 + 1 + 4) * 10 * 1000 / 115200
+        limit = 1000 / lineMs
         rate = e > 0 ? r * 1000 / e : 0
-        printf "%-9s %8d %9.2f %10.1f %11.1f%% %11.1f%% %12.2f %10d\n", m, r, e / 1000, rate,
-               (e > 0 ? 100 * s / e : 0), 100 * rate / limit, (f > 0 ? l / f : 0), p }'
+        perRecord = steps > 1 ? span / (steps - 1) : 0
+        # The plain reader has no poll sleeps and no resident size of ours.
+        sleeps = s == "" ? "-" : sprintf("%.1f%%", e > 0 ? 100 * s / e : 0)
+        printf "%-19s %8d %9.2f %10.1f %12s %11.1f%% %12.2f %10s %15.2f %12.2f\n", m, r, e / 1000,
+               rate, sleeps, 100 * rate / limit, (f > 0 ? l / f : 0), (p == "" ? "-" : p),
+               perRecord, perRecord / lineMs }'
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every benchmark, each printing its table: dump speed (1000 and 100 000 records, paced and
-# unpaced) and the program's start-up and rest (60 s). With --short, the quick forms CI runs
-# (200 records, 3 s). Figures of a full run: bench/RESULTS.md.
+# unpaced, and a plain reader for comparison) and the program's start-up and rest (60 s). With
+# --short, the quick forms CI runs (200 records, 3 s). Figures of a full run: bench/RESULTS.md.
 set -euo pipefail
 cd "$(dirname "$0")"
 if [ "${1:-}" = --short ]; then

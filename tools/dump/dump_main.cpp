@@ -45,7 +45,8 @@ capture as VELDAR would.
                      interrupted)
   --quiet            print the status only, not the record log
   --stats            print the dump's figures at the end: records, elapsed and slept
-                     milliseconds (the protocol's own poll sleeps)
+                     milliseconds (the protocol's own poll sleeps), times between progress
+                     steps (one a record), peak resident size
   --help             this text
 
 "This program's folder" is the folder of its executable, or, for the installed package,
@@ -110,10 +111,12 @@ std::optional<Options> Parse(int argc, char** argv) {
 }
 
 // records, elapsed and slept milliseconds, the time of the first and of the last tenth of the
-// records, and the peak resident size.
+// records, the time from the first record's progress step to the last one's (steps - 1 records
+// apart) and the peak resident size.
 void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
     const auto& steps = host.StepTimes();
     std::int64_t first = 0, last = 0;
+    std::int64_t span = steps.empty() ? 0 : steps.back() - steps.front();
     if (steps.size() >= 20) {
         std::size_t tenth = steps.size() / 10;
         first = steps[tenth] - steps[0];
@@ -121,7 +124,8 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
     }
     std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
               << " slept_ms=" << host.SleptMs() << " first_tenth_ms=" << first
-              << " last_tenth_ms=" << last << " peak_kib=" << PeakResidentKib() << std::endl;
+              << " last_tenth_ms=" << last << " first_to_last_ms=" << span
+              << " steps=" << steps.size() << " peak_kib=" << PeakResidentKib() << std::endl;
 }
 
 int Run(const Options& o) {
