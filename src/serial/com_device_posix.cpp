@@ -345,42 +345,11 @@ public:
     int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
                      bool& found) override {
         found = false;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-        while (true) {
-            int fd;
-            {
-                std::lock_guard lock(mutex_);
-                if (fd_ < 0) return EBADF;
-                DrainPipe(inputPipe_[0]);
-                inputAwaited_ = -1;
-                if (stop && stop->IsSet()) return WaitStopped;
-                int hangUp = Pull(true);
-                if (std::memchr(queue_.data(), byte, queue_.size())) {
-                    found = true;
-                    return 0;
-                }
-                if (hangUp) return hangUp;
-                // From here the event thread's pulls tell this wait of the byte.
-                inputAwaited_ = byte;
-                fd = fd_;
-            }
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) break;
-            pollfd fds[3] = {{inputPipe_[0], POLLIN, 0},
-                             {fd, POLLIN, 0},
-                             {stop ? stop->NativeDescriptor() : -1, POLLIN, 0}};
-            int r = poll(fds, 3, static_cast<int>(left.count()));
-            if (r < 0 && errno != EINTR) {
-                int e = errno;
-                std::lock_guard lock(mutex_);
-                inputAwaited_ = -1;
-                return e;
-            }
-            if (r != 0) ++wakeUps_;
-        }
+        int result = WaitForInputUntil(byte, Clock::now() + std::chrono::milliseconds(milliseconds),
+                                       stop, found);
         std::lock_guard lock(mutex_);
         inputAwaited_ = -1;
-        return 0;
+        return result;
     }
 
     int SetEventMask(std::uint32_t mask) override {
@@ -425,6 +394,38 @@ public:
     }
 
 private:
+    // The input wait's loop; inputAwaited_ may be left set, the caller clears it.
+    int WaitForInputUntil(std::uint8_t byte, Clock::time_point deadline, const StopEvent* stop,
+                          bool& found) {
+        while (true) {
+            int fd;
+            {
+                std::lock_guard lock(mutex_);
+                if (fd_ < 0) return EBADF;
+                DrainPipe(inputPipe_[0]);
+                inputAwaited_ = -1;
+                if (stop && stop->IsSet()) return WaitStopped;
+                int hangUp = Pull(true);
+                if (std::memchr(queue_.data(), byte, queue_.size())) {
+                    found = true;
+                    return 0;
+                }
+                if (hangUp) return hangUp;
+                // From here the event thread's pulls tell this wait of the byte.
+                inputAwaited_ = byte;
+                fd = fd_;
+            }
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return 0;
+            pollfd fds[3] = {{inputPipe_[0], POLLIN, 0},
+                             {fd, POLLIN, 0},
+                             {stop ? stop->NativeDescriptor() : -1, POLLIN, 0}};
+            int r = poll(fds, 3, static_cast<int>(left.count()));
+            if (r < 0 && errno != EINTR) return errno;
+            if (r != 0) ++wakeUps_;
+        }
+    }
+
     static void OpenPipe(int (&ends)[2]) {
         if (pipe(ends) != 0) return;
         for (int fd : ends) {
