@@ -9,6 +9,7 @@
 // a new byte does, and the event character and the 80 % mark are checked on new bytes.
 #include "com_device.h"
 #include "custom_baud.h"
+#include "low_latency.h"
 #include "port_names.h"
 
 #include <algorithm>
@@ -157,7 +158,8 @@ struct LineCounts {
 
 class PosixComDevice : public ComDevice {
 public:
-    explicit PosixComDevice(std::string linkFolder) : linkFolder_(std::move(linkFolder)) {
+    PosixComDevice(std::string linkFolder, const SerialFlagsCalls& flags)
+        : linkFolder_(std::move(linkFolder)), lowLatency_(flags) {
         OpenPipe(wakePipe_);
         OpenPipe(inputPipe_);
     }
@@ -186,6 +188,7 @@ public:
             return error;
         }
         ioctl(fd, TIOCEXCL);
+        lowLatency_.Set(fd);
         fd_ = fd;
         queue_.clear();
         hungUp_ = 0;
@@ -206,6 +209,7 @@ public:
         if (fd_ < 0) return;
         // The exclusive mark outlives this descriptor while anyone else holds the terminal.
         ioctl(fd_, TIOCNXCL);
+        lowLatency_.Restore(fd_);
         close(fd_);
         fd_ = -1;
         queue_.clear();
@@ -618,6 +622,7 @@ private:
     std::string linkFolder_;
     mutable std::mutex mutex_;
     int fd_ = -1;
+    LowLatency lowLatency_;
     int wakePipe_[2] = {-1, -1};
     // Tells an input wait that another thread queued the byte it waits for (-1: none).
     int inputPipe_[2] = {-1, -1};
@@ -644,7 +649,12 @@ std::unique_ptr<ComDevice> CreatePlatformDevice() {
 }
 
 std::unique_ptr<ComDevice> CreatePlatformDevice(const std::string& linkFolder) {
-    return std::make_unique<PosixComDevice>(linkFolder);
+    return CreatePosixDevice(linkFolder, SystemSerialFlagsCalls());
+}
+
+std::unique_ptr<ComDevice> CreatePosixDevice(const std::string& linkFolder,
+                                             const SerialFlagsCalls& calls) {
+    return std::make_unique<PosixComDevice>(linkFolder, calls);
 }
 
 } // namespace veldar

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 // The base interface is all this needs; the full set defines macros over common names.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -76,6 +77,15 @@ Win32CommCalls Win32SystemCalls() {
         return ::CreateFileA(name, access, share, static_cast<SECURITY_ATTRIBUTES*>(security),
                              disposition, flags, templateFile);
     };
+    calls.SetCommState = [](void* file, DCB* dcb) -> int { return ::SetCommState(file, dcb); };
+    calls.ReadFile = [](void* file, void* buffer, unsigned long count, unsigned long* done,
+                        OVERLAPPED* ov) -> int {
+        return ::ReadFile(file, buffer, count, done, ov);
+    };
+    calls.WriteFile = [](void* file, const void* buffer, unsigned long count, unsigned long* done,
+                         OVERLAPPED* ov) -> int {
+        return ::WriteFile(file, buffer, count, done, ov);
+    };
     calls.SetCommMask = [](void* file, unsigned long mask) -> int {
         return ::SetCommMask(file, mask);
     };
@@ -109,48 +119,63 @@ constexpr std::uint32_t ModemLineKinds = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 // so a driver that ends every wait at once is asked 50 times a second, not spun on.
 constexpr DWORD RetryPauseMs = 20;
 
-// One overlapped read or write. The event starts signalled so that a record which never
-// issued anything reads as complete.
-class Win32Io : public DeviceIo {
-public:
-    Win32Io() {
-        ov.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-        if (!ov.hEvent) createError = LastError();
-    }
-
-    ~Win32Io() override {
-        // Until the request ends the platform uses ov and the caller's buffer: end it first.
-        if (pending) {
-            CancelIoEx(handle, &ov);
-            WaitForSingleObject(ov.hEvent, INFINITE);
-        }
+// One overlapped request with the bytes it moves and, for an event wait, the mask word the
+// platform fills in. The device owns it: a request that a driver does not end after its
+// cancel is abandoned whole, so the platform never writes into memory that was freed or
+// handed back to a caller.
+struct Win32Request {
+    Win32Request() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Win32Request() {
         if (ov.hEvent) CloseHandle(ov.hEvent);
     }
+    Win32Request(const Win32Request&) = delete;
+    Win32Request& operator=(const Win32Request&) = delete;
+
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Cancels a request that may still be in flight and waits a bounded time for its end. A
+// driver that ignores the cancel keeps the request for good (released here, never freed)
+// rather than hang the caller. True when the request has ended.
+bool EndRequest(const Win32CommCalls& calls, HANDLE handle,
+                std::unique_ptr<Win32Request>& request) {
+    calls.CancelIoEx(handle, &request->ov);
+    if (WaitForSingleObject(request->ov.hEvent, CancelledWaitBoundMs) == WAIT_OBJECT_0) return true;
+    static_cast<void>(request.release());
+    return false;
+}
+
+class Win32ComDevice;
+
+// One read or write of a caller. Reads go into the request's own bytes and reach the
+// caller's buffer only when WaitIo returns.
+class Win32Io : public DeviceIo {
+public:
+    explicit Win32Io(Win32ComDevice& device) : device_(device) {
+        if (!request->ov.hEvent) createError = LastError();
+    }
+    ~Win32Io() override;
 
     Win32Io(const Win32Io&) = delete;
     Win32Io& operator=(const Win32Io&) = delete;
 
-    OVERLAPPED ov{};
+    std::unique_ptr<Win32Request> request = std::make_unique<Win32Request>();
     int createError = 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
+    // Started and not yet waited for; pending: the driver has a request.
+    bool started = false;
     bool pending = false;
     bool read = false;
-    // Bytes a read took from the device's input queue, ahead of what the driver gives it.
+    std::uint8_t* target = nullptr;
+    // Bytes a read took from the device's input queue, ahead of what the driver gives it,
+    // and the driver's bytes counted as taken when the read was issued.
     std::uint32_t fromQueue = 0;
-};
+    std::uint32_t counted = 0;
 
-// The record of one event wait request, the mask word the platform fills in included. A
-// request that a driver never ends keeps it for good (see EndWaitRequest).
-struct WaitRequest {
-    WaitRequest() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~WaitRequest() {
-        if (ov.hEvent) CloseHandle(ov.hEvent);
-    }
-    WaitRequest(const WaitRequest&) = delete;
-    WaitRequest& operator=(const WaitRequest&) = delete;
-
-    OVERLAPPED ov{};
-    DWORD mask = 0;
+private:
+    Win32ComDevice& device_;
 };
 
 class Win32ComDevice : public ComDevice {
@@ -168,10 +193,11 @@ public:
                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) return LastError();
         readsAtOnce_ = false;
-        taken_ = 0;
-        reported_ = 0;
         carriedErrors_ = 0;
         std::lock_guard lock(inputMutex_);
+        taken_ = 0;
+        inFlight_ = 0;
+        reported_ = 0;
         queue_.clear();
         return 0;
     }
@@ -193,9 +219,15 @@ public:
         return 0;
     }
 
+    // Without an event character of the program's own, the driver gets the device's: the
+    // program never hears of it (see WaitOnce), only the adapter's buffering does.
     int SetState(const Dcb& dcb) override {
         DCB d = ToWin32Dcb(dcb);
-        return SetCommState(handle_, &d) ? 0 : LastError();
+        const bool own = dcb.EvtChar == 0;
+        if (own) d.EvtChar = DeviceEventChar;
+        if (!calls_.SetCommState(handle_, &d)) return LastError();
+        ownEventChar_ = own;
+        return 0;
     }
 
     int SetTimeouts(const CommTimeouts& t) override {
@@ -242,14 +274,17 @@ public:
         return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
     }
 
-    std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<Win32Io>(); }
+    std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<Win32Io>(*this); }
 
     int StartWrite(DeviceIo& io, const std::uint8_t* data, std::uint32_t count) override {
         auto& w = static_cast<Win32Io&>(io);
         if (w.createError) return w.createError;
-        w.fromQueue = 0;
-        if (!WriteFile(handle_, data, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
+        auto& bytes = w.request->bytes;
+        bytes.assign(data, data + count);
+        if (!calls_.WriteFile(handle_, bytes.data(), count, nullptr, &w.request->ov) &&
+            GetLastError() != ERROR_IO_PENDING)
             return LastError();
+        w.started = true;
         Issued(w);
         return 0;
     }
@@ -258,31 +293,96 @@ public:
         auto& w = static_cast<Win32Io&>(io);
         if (w.createError) return w.createError;
         std::lock_guard lock(inputMutex_);
-        // What an input wait read ahead came first.
+        w.target = buffer;
+        w.read = true;
+        auto& bytes = w.request->bytes;
+        bytes.resize(count);
+        // What an input wait read ahead comes first.
         w.fromQueue = static_cast<std::uint32_t>(std::min<std::size_t>(count, queue_.size()));
-        std::memcpy(buffer, queue_.data(), w.fromQueue);
+        std::memcpy(bytes.data(), queue_.data(), w.fromQueue);
         queue_.erase(0, w.fromQueue);
+        w.started = true;
         if (w.fromQueue > 0 && w.fromQueue == count) return 0;
-        buffer += w.fromQueue;
-        count -= w.fromQueue;
-        if (int e = StartDriverRead(w, buffer, count)) {
+        if (int e = StartDriverRead(w, count - w.fromQueue)) {
             // Bytes already out of the queue are not dropped: the next read meets the error.
-            return w.fromQueue > 0 ? 0 : e;
+            if (w.fromQueue > 0) return 0;
+            w.started = false;
+            return e;
         }
         return 0;
     }
 
     int WaitIo(DeviceIo& io, std::uint32_t& done) override {
         auto& w = static_cast<Win32Io&>(io);
-        done = w.fromQueue;
-        if (!w.pending) return 0;
-        if (WaitForSingleObject(w.ov.hEvent, INFINITE) != WAIT_OBJECT_0) return LastError();
-        w.pending = false;
+        done = 0;
+        if (!w.started) return 0;
+        w.started = false;
         DWORD n = 0;
-        if (!GetOverlappedResult(w.handle, &w.ov, &n, FALSE)) return LastError();
-        done += n;
-        if (w.read) taken_ += n;
+        int error = 0;
+        if (w.pending) {
+            if (WaitForSingleObject(w.request->ov.hEvent, INFINITE) != WAIT_OBJECT_0) {
+                error = LastError();
+            } else {
+                w.pending = false;
+                if (!calls_.GetOverlappedResult(w.handle, &w.request->ov, &n, FALSE)) {
+                    error = LastError();
+                    n = 0;
+                }
+            }
+            if (error && w.pending) {
+                // Our own event is broken: the request cannot be watched, so it is let go.
+                w.pending = false;
+                if (w.read) {
+                    std::lock_guard lock(inputMutex_);
+                    Abandoned(w);
+                    Requeue(w.request->bytes.data(), w.fromQueue);
+                }
+                static_cast<void>(w.request.release());
+                w.request = std::make_unique<Win32Request>();
+                return error;
+            }
+        }
+        if (!w.read) {
+            done = n;
+            return error;
+        }
+        std::lock_guard lock(inputMutex_);
+        Completed(w, n);
+        if (error) {
+            // The bytes of the device's own queue were never the driver's to lose.
+            Requeue(w.request->bytes.data(), w.fromQueue);
+            return error;
+        }
+        done = w.fromQueue + n;
+        std::memcpy(w.target, w.request->bytes.data(), done);
         return 0;
+    }
+
+    // A read or write dropped before its end: the request is cancelled, and a read's bytes,
+    // the queue's and those the driver had given, go back to the front of the queue.
+    void Dropped(Win32Io& w) {
+        w.started = false;
+        DWORD n = 0;
+        if (w.pending) {
+            w.pending = false;
+            // The queue's bytes lie before the driver's part, which an abandoned request
+            // keeps: they are copied back before the request can be let go.
+            const std::uint8_t* bytes = w.request->bytes.data();
+            if (!EndRequest(calls_, w.handle, w.request)) {
+                if (!w.read) return;
+                std::lock_guard lock(inputMutex_);
+                Abandoned(w);
+                Requeue(bytes, w.fromQueue);
+                return;
+            }
+            if (!calls_.GetOverlappedResult(w.handle, &w.request->ov, &n, FALSE) &&
+                GetLastError() != ERROR_OPERATION_ABORTED)
+                n = 0;
+        }
+        if (!w.read) return;
+        std::lock_guard lock(inputMutex_);
+        Completed(w, n);
+        Requeue(w.request->bytes.data(), w.fromQueue + n);
     }
 
     int WaitForInput(std::uint8_t byte, int milliseconds, const StopEvent* stop,
@@ -291,10 +391,9 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
         while (true) {
             if (stop && stop->IsSet()) return WaitStopped;
+            if (int e = QueueArrivedBytes(deadline, stop)) return e;
             {
                 std::lock_guard lock(inputMutex_);
-                if (!IsAcquired()) return ERROR_INVALID_HANDLE;
-                if (int e = QueueArrivedBytes(deadline, stop)) return e;
                 if (std::memchr(queue_.data(), byte, queue_.size())) {
                     found = true;
                     return 0;
@@ -318,7 +417,7 @@ public:
         std::lock_guard lock(inputMutex_);
         std::uint32_t waiting = 0;
         InputWaiting(waiting);
-        reported_ = taken_ + waiting;
+        reported_ = taken_ + waiting - inFlight_;
         return 0;
     }
 
@@ -340,59 +439,99 @@ private:
     // A wait that ended without anything to tell.
     static constexpr int NothingToReport = -100;
 
-    // Issues a read of what the driver holds: with "return at once" time-outs at most what
-    // has arrived, and nothing (the record completes at once with 0 bytes) when none has,
-    // as such a read could stay pending. Queue lock held.
-    int StartDriverRead(Win32Io& w, std::uint8_t* buffer, std::uint32_t count) {
+    // Issues a read of count bytes of what the driver holds: with "return at once"
+    // time-outs at most what has arrived, and nothing (the record completes at once with 0
+    // bytes) when none has, as such a read could stay pending. The bytes count as taken
+    // from now on, as many as were waiting at most; the completion corrects the count. Queue
+    // lock held.
+    int StartDriverRead(Win32Io& w, std::uint32_t count) {
+        std::uint32_t waiting = 0;
+        if (int e = InputWaiting(waiting)) return e;
         if (readsAtOnce_) {
-            std::uint32_t waiting = 0;
-            if (int e = InputWaiting(waiting)) return e;
             count = std::min(count, waiting);
             if (count == 0) return 0;
         }
-        if (!ReadFile(handle_, buffer, count, nullptr, &w.ov) && GetLastError() != ERROR_IO_PENDING)
+        if (!calls_.ReadFile(handle_, w.request->bytes.data() + w.fromQueue, count, nullptr,
+                             &w.request->ov) &&
+            GetLastError() != ERROR_IO_PENDING)
             return LastError();
         Issued(w);
-        w.read = true;
+        w.counted = std::min(count, waiting);
+        taken_ += w.counted;
+        inFlight_ += w.counted;
         return 0;
     }
 
+    // The driver's part of a read ended with n bytes. Queue lock held.
+    void Completed(Win32Io& w, std::uint32_t n) {
+        taken_ = taken_ - w.counted + n;
+        inFlight_ -= w.counted;
+        w.counted = 0;
+    }
+
+    // Bytes a read took that its caller will not get go back to the front of the queue.
+    // Queue lock held.
+    void Requeue(const std::uint8_t* bytes, std::uint32_t count) {
+        queue_.insert(0, reinterpret_cast<const char*>(bytes), count);
+    }
+
+    // The driver's part of a read was let go without an end: its bytes stay counted as
+    // taken, the driver may have them. Queue lock held.
+    void Abandoned(Win32Io& w) {
+        inFlight_ -= w.counted;
+        w.counted = 0;
+    }
+
     // Moves the bytes waiting in the driver into the queue, as far as the input size
-    // allows; the driver keeps the rest. They count as taken at once, under the lock the
-    // event wait's count takes too, so it neither misses them nor reports them twice. Such a
-    // read ends at once; one the driver holds past the wait's end (another reader took the
-    // bytes meanwhile) or a stop is cancelled, keeping what it got. Queue lock held.
+    // allows; the driver keeps the rest. They count as taken from the read's issue on, under
+    // the lock the event wait's count takes too, so it never misses them. Such a read ends
+    // at once; one the driver holds past the wait's end (another reader took the bytes
+    // meanwhile) or a stop is cancelled, keeping what it got. The lock is not held while
+    // the read is waited for: the event thread's count must not wait on a driver. Reads
+    // and input waits come from one thread, so nothing takes from the queue meanwhile.
     int QueueArrivedBytes(Clock::time_point deadline, const StopEvent* stop) {
-        std::uint32_t waiting = 0;
-        if (int e = InputWaiting(waiting)) return e;
-        const std::size_t room = queueLimit_ - std::min<std::size_t>(queueLimit_, queue_.size());
-        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(waiting, room));
-        if (count == 0) return 0;
-        Win32Io read;
-        if (read.createError) return read.createError;
-        const std::size_t before = queue_.size();
-        queue_.resize(before + count);
-        auto* into = reinterpret_cast<std::uint8_t*>(queue_.data() + before);
-        if (!ReadFile(handle_, into, count, nullptr, &read.ov) &&
-            GetLastError() != ERROR_IO_PENDING) {
-            queue_.resize(before);
-            return LastError();
+        auto request = std::make_unique<Win32Request>();
+        if (!request->ov.hEvent) return LastError();
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        std::uint32_t count = 0;
+        {
+            std::lock_guard lock(inputMutex_);
+            if (!IsAcquired()) return ERROR_INVALID_HANDLE;
+            std::uint32_t waiting = 0;
+            if (int e = InputWaiting(waiting)) return e;
+            const std::size_t room =
+                queueLimit_ - std::min<std::size_t>(queueLimit_, queue_.size());
+            count = static_cast<std::uint32_t>(std::min<std::size_t>(waiting, room));
+            if (count == 0) return 0;
+            handle = handle_;
+            request->bytes.resize(count);
+            if (!calls_.ReadFile(handle, request->bytes.data(), count, nullptr, &request->ov) &&
+                GetLastError() != ERROR_IO_PENDING)
+                return LastError();
+            taken_ += count;
+            inFlight_ += count;
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        void* const objects[] = {read.ov.hEvent, stop ? stop->NativeHandle() : nullptr};
-        if (WaitForMultipleObjects(stop ? 2 : 1, objects, FALSE,
-                                   static_cast<DWORD>(std::max<long long>(left.count(), 1))) !=
-            WAIT_OBJECT_0) {
-            CancelIoEx(handle_, &read.ov);
-            WaitForSingleObject(read.ov.hEvent, INFINITE);
+        void* const objects[] = {request->ov.hEvent, stop ? stop->NativeHandle() : nullptr};
+        bool ended = WaitForMultipleObjects(
+                         stop ? 2 : 1, objects, FALSE,
+                         static_cast<DWORD>(std::max<long long>(left.count(), 1))) == WAIT_OBJECT_0;
+        if (!ended && !EndRequest(calls_, handle, request)) {
+            std::lock_guard lock(inputMutex_);
+            inFlight_ -= count;
+            return 0;
         }
         DWORD n = 0;
         int error = 0;
-        if (!GetOverlappedResult(handle_, &read.ov, &n, FALSE) &&
-            GetLastError() != ERROR_OPERATION_ABORTED)
+        if (!calls_.GetOverlappedResult(handle, &request->ov, &n, FALSE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED) {
             error = LastError();
-        queue_.resize(before + n);
-        taken_ += n;
+            n = 0;
+        }
+        std::lock_guard lock(inputMutex_);
+        taken_ = taken_ - count + n;
+        inFlight_ -= count;
+        queue_.append(reinterpret_cast<const char*>(request->bytes.data()), n);
         return error;
     }
 
@@ -414,7 +553,7 @@ private:
     // One wait request: 0 with events, WaitStopped, WaitBroken, NothingToReport or the
     // platform's error.
     int WaitOnce(std::uint32_t& events, const StopEvent& stop) {
-        auto request = std::make_unique<WaitRequest>();
+        auto request = std::make_unique<Win32Request>();
         if (!request->ov.hEvent) return LastError();
         if (!calls_.WaitCommEvent(handle_, &request->mask, &request->ov)) {
             int e = LastError();
@@ -435,7 +574,7 @@ private:
         if (r != WAIT_OBJECT_0 + 1) {
             // A failed multi-wait means our own handles are broken: nothing to retry.
             int result = r == WAIT_OBJECT_0 ? WaitStopped : WaitBroken;
-            EndWaitRequest(std::move(request));
+            EndRequest(calls_, handle_, request);
             return result;
         }
         DWORD ignored = 0;
@@ -445,6 +584,8 @@ private:
             return e == ERROR_OPERATION_ABORTED ? NothingToReport : e;
         }
         std::uint32_t kinds = request->mask;
+        // The device's own event character is the adapter's business, not the program's.
+        if (ownEventChar_) kinds &= ~EV_RXFLAG;
         if ((kinds & EV_RXCHAR) && !NewBytesArrived()) kinds &= ~EV_RXCHAR;
         if (!kinds) return NothingToReport;
         events = kinds;
@@ -452,43 +593,43 @@ private:
     }
 
     // Whether bytes arrived since the last report of received bytes: every byte that
-    // arrived is either still waiting or taken (read or discarded).
+    // arrived is either still waiting or taken (read or discarded). The bytes of a read in
+    // flight may be in both: the report then counts them once only, so a later byte is
+    // never taken for one already reported; at worst a report comes with nothing new.
     bool NewBytesArrived() {
         std::lock_guard lock(inputMutex_);
         std::uint32_t waiting = 0;
         if (InputWaiting(waiting)) return true;
         std::uint64_t arrived = taken_ + waiting;
         if (arrived <= reported_) return false;
-        reported_ = arrived;
+        reported_ = std::max(reported_, arrived - inFlight_);
         return true;
-    }
-
-    // Ends a request that may still be pending. Until it has ended the platform may write
-    // into it; a driver that ignores the cancel keeps it for good rather than hang.
-    void EndWaitRequest(std::unique_ptr<WaitRequest> request) {
-        calls_.CancelIoEx(handle_, &request->ov);
-        if (WaitForSingleObject(request->ov.hEvent, CancelledWaitBoundMs) != WAIT_OBJECT_0)
-            request.release();
     }
 
     Win32CommCalls calls_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     // Set by the port's thread, read and narrowed by the event thread's wait.
     std::atomic<std::uint32_t> mask_ = 0;
+    std::atomic<bool> ownEventChar_ = false;
     bool readsAtOnce_ = false;
-    // Received bytes read or discarded since the device was acquired (user-interface
-    // thread), and the count of arrived bytes at the last report (event thread).
-    std::atomic<std::uint64_t> taken_ = 0;
-    std::atomic<std::uint64_t> reported_ = 0;
     std::atomic<std::uint32_t> carriedErrors_ = 0;
     std::atomic<std::uint64_t> wakeUps_ = 0;
     // Bytes an input wait read ahead of the next read, bounded by the input size. Reads and
-    // purges may come from the event thread's hand-over too; the lock also keeps a move into
-    // the queue whole for the event wait's count of arrived bytes.
+    // purges may come from the event thread's hand-over too. The lock also guards the
+    // counts: received bytes read or discarded since the device was acquired (those of
+    // reads in flight included, inFlight_ of them), and the count of arrived bytes at the
+    // last report of the event thread.
     std::mutex inputMutex_;
     ByteString queue_;
     std::size_t queueLimit_ = 4096;
+    std::uint64_t taken_ = 0;
+    std::uint64_t inFlight_ = 0;
+    std::uint64_t reported_ = 0;
 };
+
+Win32Io::~Win32Io() {
+    if (started) device_.Dropped(*this);
+}
 
 } // namespace
 

@@ -24,12 +24,18 @@ std::string Win32DevicePath(const std::string& port);
 // Our line-settings record as the platform's DCB, flag word spread over its bit-fields.
 _DCB ToWin32Dcb(const Dcb& dcb);
 
-// The platform calls behind opening the device and its event wait, in the platform's own
-// types (void* a HANDLE, unsigned long a DWORD, int a BOOL).
+// The platform calls behind opening the device, its line settings, its reads and writes and
+// its event wait, in the platform's own types (void* a HANDLE, unsigned long a DWORD, int a
+// BOOL).
 struct Win32CommCalls {
     void* (*CreateFileA)(const char* name, unsigned long access, unsigned long share,
                          void* security, unsigned long disposition, unsigned long flags,
                          void* templateFile);
+    int (*SetCommState)(void* file, _DCB* dcb);
+    int (*ReadFile)(void* file, void* buffer, unsigned long count, unsigned long* done,
+                    _OVERLAPPED* overlapped);
+    int (*WriteFile)(void* file, const void* buffer, unsigned long count, unsigned long* done,
+                     _OVERLAPPED* overlapped);
     int (*SetCommMask)(void* file, unsigned long mask);
     int (*WaitCommEvent)(void* file, unsigned long* mask, _OVERLAPPED* overlapped);
     int (*GetOverlappedResult)(void* file, _OVERLAPPED* overlapped, unsigned long* done, int wait);
@@ -45,8 +51,14 @@ Win32CommCalls Win32SystemCalls();
 // A Windows device that makes those calls through calls.
 std::unique_ptr<ComDevice> CreateWin32Device(const Win32CommCalls& calls);
 
-// How long the end of an event wait waits for a cancelled wait request to end: a driver
-// that never ends it must not hang the thread, nor the close that waits for the thread.
+// How long a cancelled read, write or event wait is waited for: a driver that never ends
+// it must not hang the caller, nor the close that waits for the event thread. The request
+// and its buffer are then abandoned to the driver.
 inline constexpr unsigned long CancelledWaitBoundMs = 2000;
+
+// The event character the device asks of the driver when the program sets none: USB
+// adapters send their buffer at once when it passes instead of after their latency timer,
+// and every record ends with it.
+inline constexpr char DeviceEventChar = '\r';
 
 } // namespace veldar

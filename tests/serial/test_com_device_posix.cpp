@@ -2,6 +2,7 @@
 // program's end opens the slave through a COMn link, the test plays the device on the master.
 #include "com_port.h"
 #include "com_thread.h"
+#include "low_latency.h"
 #include "port_names.h"
 #include "pump.h"
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -127,6 +129,41 @@ TEST_F(PseudoTerminal, OpensRawAtTheChosenSpeedWithNoModemLines) {
     EXPECT_EQ(cts, std::vector<bool>{false});
     port->SetConnected(false);
     EXPECT_FALSE(port->Connected());
+}
+
+// A driver with serial flags, played here: a pseudo-terminal has none.
+struct FakeSerialFlags {
+    int flags = 0;
+    int refusal = 0;
+    int sets = 0;
+} serialFlags;
+
+SerialFlagsCalls FakeSerialFlagsCalls() {
+    return {[](int, int& flags) -> int {
+                flags = serialFlags.flags;
+                return serialFlags.refusal;
+            },
+            [](int, int flags) -> int {
+                if (serialFlags.refusal) return serialFlags.refusal;
+                ++serialFlags.sets;
+                serialFlags.flags = flags;
+                return 0;
+            }};
+}
+
+TEST_F(PseudoTerminal, LowLatencyWhileOpenThenTheDriversFlagsBack) {
+    constexpr int Other = 0x0040;
+    for (int refusal : {0, EINVAL}) {
+        serialFlags = {Other, refusal, 0};
+        TComPort port(CreatePosixDevice(folder.string(), FakeSerialFlagsCalls()));
+        port.SetPort("COM5");
+        port.SetConnected(true);
+        EXPECT_TRUE(port.Connected());
+        EXPECT_EQ(serialFlags.flags, refusal ? Other : Other | ASYNC_LOW_LATENCY);
+        port.SetConnected(false);
+        EXPECT_EQ(serialFlags.flags, Other);
+        EXPECT_EQ(serialFlags.sets, refusal ? 0 : 2);
+    }
 }
 
 TEST_F(PseudoTerminal, WritesReachTheDeviceAndReadsReturnAtOnce) {

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <optional>
@@ -128,17 +129,48 @@ TEST(Win32Device, PortOpenOfMissingPortRaisesOpenFailed) {
 
 // --- the end of an event wait, with a driver played here ---
 
-// A driver whose wait requests stay pending until cancelled (or for good, when it ignores
-// cancels): what a USB adapter's driver may do. Plain functions, so the state is global.
+// A driver played by the test: its wait requests stay pending until cancelled (or for
+// good, when it ignores cancels), or end at once with waitReports; its reads end at once or
+// stay pending until the test ends them. Plain functions, so the state is global.
 struct FakeDriver {
     bool honoursCancel = true;
     bool multiWaitFails = false;
     std::atomic<OVERLAPPED*> pendingWait{nullptr};
     std::atomic<OVERLAPPED*> cancelled{nullptr};
+    DWORD waitReports = 0;
+    // Received bytes the driver holds, and its reads.
+    std::string received;
+    bool readsStayPending = false;
+    OVERLAPPED* pendingRead = nullptr;
+    char* pendingBuffer = nullptr;
+    DWORD pendingCount = 0;
+    DWORD lastError = 0;
+    DCB lastState{};
 } fake;
 
 // From the native status codes, which <windows.h> leaves out.
 constexpr ULONG_PTR StatusCancelled = 0xC0000120;
+constexpr ULONG_PTR StatusFailed = 0xC0000001;
+
+void EndRequest(OVERLAPPED* ov, ULONG_PTR status, DWORD done) {
+    ov->Internal = status;
+    ov->InternalHigh = done;
+    SetEvent(ov->hEvent);
+}
+
+// The driver's part of the pending read ends: with the bytes it holds, or failing with
+// error (and no byte).
+void EndPendingRead(DWORD error = 0) {
+    DWORD n = 0;
+    if (!error) {
+        n = std::min<DWORD>(fake.pendingCount, static_cast<DWORD>(fake.received.size()));
+        std::memcpy(fake.pendingBuffer, fake.received.data(), n);
+        fake.received.erase(0, n);
+    }
+    fake.lastError = error;
+    EndRequest(fake.pendingRead, error ? StatusFailed : 0, n);
+    fake.pendingRead = nullptr;
+}
 
 Win32CommCalls FakeCalls() {
     Win32CommCalls calls = Win32SystemCalls();
@@ -146,13 +178,37 @@ Win32CommCalls FakeCalls() {
     calls.CreateFileA = [](const char*, unsigned long, unsigned long, void*, unsigned long,
                            unsigned long,
                            void*) -> void* { return CreateEventA(nullptr, TRUE, FALSE, nullptr); };
+    calls.SetCommState = [](void*, DCB* dcb) -> int {
+        fake.lastState = *dcb;
+        return TRUE;
+    };
     calls.SetCommMask = [](void*, unsigned long) -> int { return TRUE; };
     calls.ClearCommError = [](void*, unsigned long* errors, COMSTAT* stat) -> int {
         *errors = 0;
         *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(fake.received.size());
         return TRUE;
     };
-    calls.WaitCommEvent = [](void*, unsigned long*, OVERLAPPED* ov) -> int {
+    calls.ReadFile = [](void*, void* buffer, unsigned long count, unsigned long*,
+                        OVERLAPPED* ov) -> int {
+        ResetEvent(ov->hEvent);
+        ov->Internal = STATUS_PENDING;
+        fake.pendingRead = ov;
+        fake.pendingBuffer = static_cast<char*>(buffer);
+        fake.pendingCount = count;
+        if (fake.readsStayPending) {
+            SetLastError(ERROR_IO_PENDING);
+            return FALSE;
+        }
+        EndPendingRead();
+        return TRUE;
+    };
+    calls.WaitCommEvent = [](void*, unsigned long* mask, OVERLAPPED* ov) -> int {
+        if (fake.waitReports) {
+            *mask = fake.waitReports;
+            EndRequest(ov, 0, 0);
+            return TRUE;
+        }
         ov->Internal = STATUS_PENDING;
         ResetEvent(ov->hEvent);
         fake.pendingWait = ov;
@@ -161,20 +217,26 @@ Win32CommCalls FakeCalls() {
     };
     calls.CancelIoEx = [](void*, OVERLAPPED* ov) -> int {
         fake.cancelled = ov;
-        if (!fake.honoursCancel || ov != fake.pendingWait) return FALSE;
-        ov->Internal = StatusCancelled;
-        SetEvent(ov->hEvent);
+        if (!fake.honoursCancel || (ov != fake.pendingWait && ov != fake.pendingRead)) return FALSE;
+        EndRequest(ov, StatusCancelled, 0);
         return TRUE;
     };
     calls.GetOverlappedResult = [](void*, OVERLAPPED* ov, unsigned long* done, int wait) -> int {
         if (wait) WaitForSingleObject(ov->hEvent, INFINITE);
-        *done = 0;
-        if (ov->Internal == STATUS_PENDING) {
+        *done = static_cast<DWORD>(ov->InternalHigh);
+        switch (ov->Internal) {
+        case 0:
+            return TRUE;
+        case STATUS_PENDING:
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
+        case StatusCancelled:
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return FALSE;
+        default:
+            SetLastError(fake.lastError);
+            return FALSE;
         }
-        SetLastError(ERROR_OPERATION_ABORTED);
-        return FALSE;
     };
     calls.WaitForMultipleObjects = [](unsigned long count, void* const* handles, int all,
                                       unsigned long ms) -> unsigned long {
@@ -194,6 +256,10 @@ protected:
         fake.multiWaitFails = false;
         fake.pendingWait = nullptr;
         fake.cancelled = nullptr;
+        fake.waitReports = 0;
+        fake.received.clear();
+        fake.readsStayPending = false;
+        fake.pendingRead = nullptr;
         ASSERT_EQ(device_->Acquire("COM1"), 0);
         ASSERT_EQ(device_->SetEventMask(EV_RXCHAR), 0);
     }
@@ -239,6 +305,88 @@ TEST_F(EventWaitEnd, FailedMultiWaitEndsTheWaitAsBroken) {
     fake.multiWaitFails = true;
     EXPECT_EQ(BoundedWait(false), ComDevice::WaitBroken);
     EXPECT_EQ(fake.cancelled.load(), fake.pendingWait.load());
+}
+
+// --- reads against the same driver ---
+
+using DriverReads = EventWaitEnd;
+
+// The event wait's count of arrived bytes must hold while the driver's part of a read has
+// ended but its caller has not yet collected it: a byte arriving then is news.
+TEST_F(DriverReads, ByteArrivingWhileAReadIsInFlightIsReported) {
+    fake.received = "REC\r";
+    fake.waitReports = EV_RXCHAR;
+    EXPECT_EQ(BoundedWait(false), 0);
+
+    fake.readsStayPending = true;
+    char buffer[16] = {};
+    auto io = device_->NewIo();
+    ASSERT_EQ(device_->StartRead(*io, reinterpret_cast<std::uint8_t*>(buffer), 16), 0);
+    EndPendingRead();
+    fake.received = "N";
+    EXPECT_EQ(BoundedWait(), 0) << "the byte that came during the read was not reported";
+
+    std::uint32_t done = 0;
+    EXPECT_EQ(device_->WaitIo(*io, done), 0);
+    EXPECT_EQ(std::string(buffer, done), "REC\r");
+}
+
+TEST_F(DriverReads, FailedDriverPartKeepsTheBytesReadAhead) {
+    fake.received = "AB";
+    bool found = true;
+    ASSERT_EQ(device_->WaitForInput('\r', 0, nullptr, found), 0);
+    EXPECT_FALSE(found);
+
+    fake.received = "C\r";
+    fake.readsStayPending = true;
+    char buffer[16] = {};
+    auto io = device_->NewIo();
+    ASSERT_EQ(device_->StartRead(*io, reinterpret_cast<std::uint8_t*>(buffer), 16), 0);
+    EndPendingRead(ERROR_BROKEN_PIPE);
+    std::uint32_t done = 0;
+    EXPECT_EQ(device_->WaitIo(*io, done), ERROR_BROKEN_PIPE);
+
+    fake.readsStayPending = false;
+    auto again = device_->NewIo();
+    ASSERT_EQ(device_->StartRead(*again, reinterpret_cast<std::uint8_t*>(buffer), 16), 0);
+    EXPECT_EQ(device_->WaitIo(*again, done), 0);
+    EXPECT_EQ(std::string(buffer, done), "ABC\r");
+}
+
+// A read its caller drops while the driver ignores the cancel: the caller is back within
+// the bound, and what the driver writes later lands in the device's own buffer.
+TEST_F(DriverReads, AbandonedReadNeverWritesIntoTheCallersBuffer) {
+    fake.received = "late";
+    fake.readsStayPending = true;
+    fake.honoursCancel = false;
+    std::string buffer(16, '\0');
+    auto dropped = std::async(std::launch::async, [&] {
+        auto io = device_->NewIo();
+        EXPECT_EQ(device_->StartRead(*io, reinterpret_cast<std::uint8_t*>(buffer.data()), 16), 0);
+    });
+    ASSERT_EQ(dropped.wait_for(CancelledWaitBoundMs * 1ms + 5s), std::future_status::ready);
+    ASSERT_NE(fake.pendingRead, nullptr);
+    EXPECT_TRUE(fake.pendingBuffer < buffer.data() || fake.pendingBuffer >= buffer.data() + 16);
+    EndPendingRead();
+    EXPECT_EQ(buffer, std::string(16, '\0'));
+}
+
+// The adapter gets the device's event character; the program, which asked for none, never
+// hears of it.
+TEST_F(DriverReads, DeviceEventCharGoesToTheDriverOnly) {
+    ASSERT_EQ(device_->SetState(LineRecord(0x0011)), 0);
+    EXPECT_EQ(fake.lastState.EvtChar, '\r');
+    fake.received = "R\r";
+    fake.waitReports = EV_RXCHAR | EV_RXFLAG;
+    std::uint32_t events = 0;
+    StopEvent stop;
+    EXPECT_EQ(device_->WaitEvent(events, stop), 0);
+    EXPECT_EQ(events, static_cast<std::uint32_t>(EV_RXCHAR));
+
+    Dcb own = LineRecord(0x0011);
+    own.EvtChar = '\n';
+    ASSERT_EQ(device_->SetState(own), 0);
+    EXPECT_EQ(fake.lastState.EvtChar, '\n');
 }
 
 // --- COM1, echoed back byte for byte by the far end ---
