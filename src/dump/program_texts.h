@@ -45,6 +45,30 @@ inline constexpr char NoNotificationArea[] =
     "aucune zone de notification trouv\xE9\x65 ; la fen\xEAtre est r\xE9\x64uite dans la "
     "barre des t\xE2\x63hes.";
 
+// --- why a port did not open, and a port that went away ---
+inline constexpr char PortAbsent[] = "Ce port n'existe pas sur cet ordinateur.";
+inline constexpr char PortOccupied[] = "Ce port est d\xE9j\xE0 utilis\xE9 par un autre programme.";
+inline constexpr char PortNotAnswering[] =
+    "Le p\xE9riph\xE9rique de ce port ne r\xE9pond pas (adaptateur d\xE9"
+    "branch\xE9 ?).";
+inline constexpr char PortNotSerial[] = "Ce nom ne d\xE9signe pas un port s\xE9rie.";
+inline constexpr char PortSettingsRefused[] = "Le port refuse les r\xE9glages de la ligne.";
+inline constexpr char PortSystemError[] = "Erreur syst\xE8me ";
+inline constexpr char PortJoinGroup[] = "Acc\xE8s refus\xE9: ajoutez votre compte au groupe ";
+inline constexpr char PortJoinGroupEnd[] =
+    ", propri\xE9taire du port, puis ouvrez une nouvelle session.";
+inline constexpr char PortAccessRefused[] =
+    "Acc\xE8s refus\xE9: votre compte n'a pas le droit d'ouvrir ce port.";
+// The device's port went away (an unplugged adapter): said in the status, the log and the
+// tray icon's tooltip; the port is reopened by itself when it comes back.
+inline constexpr char StatusPortLost[] = "Appareil d\xE9\x63onnect\xE9 du port COM.\r\n"
+                                         "Le port sera rouvert \xE0 son retour.";
+inline constexpr char LogPortLost[] = "Port perdu (appareil d\xE9\x63onnect\xE9): ";
+inline constexpr char LogPortWaited[] = " sera rouvert d\xE8s son retour";
+inline constexpr char TrayPortLost[] = "VELDAR - appareil d\xE9\x63onnect\xE9, en attente du port ";
+inline constexpr char StatusPortBack[] = "Port COM de retour.\r\nMettre l'appareil en d\xE9vidage.";
+inline constexpr char LogPortBack[] = "Port rouvert: ";
+
 // --- the window's controls ---
 inline constexpr char HintConnection[] = "Connexion";
 inline constexpr char HintCts[] = "Entr\xE9\x65 CTS";

@@ -70,6 +70,10 @@ public:
     // which the port treats as lines that are off rather than as a failure.
     virtual bool IsUnsupported(int /*error*/) const { return false; }
 
+    // True when error says the device itself is gone (an unplugged adapter), not that a
+    // request was cancelled or timed out: the port is then lost until it comes back.
+    virtual bool IsLost(int /*error*/) const { return false; }
+
     static constexpr int WaitStopped = -1;
     // The wait's own machinery failed (not the line): the event thread must end.
     static constexpr int WaitBroken = -2;

@@ -10,6 +10,7 @@
 #include "com_device.h"
 #include "custom_baud.h"
 #include "low_latency.h"
+#include "port_errors.h"
 #include "port_names.h"
 
 #include <algorithm>
@@ -391,6 +392,10 @@ public:
             if (r < 0 && errno != EINTR) return errno;
             if (fds[1].revents & POLLIN) DrainPipe(wakePipe_[0]);
         }
+    }
+
+    bool IsLost(int error) const override {
+        return IsLostPosixError(error);
     }
 
     std::uint64_t WaitWakeUps() const override {

@@ -17,6 +17,7 @@
 // events, so the wait asks the driver's count every millisecond instead.
 #include "com_device_win32.h"
 
+#include "port_errors.h"
 #include "stop_event.h"
 
 #include <algorithm>
@@ -273,6 +274,8 @@ public:
     bool IsUnsupported(int error) const override {
         return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
     }
+
+    bool IsLost(int error) const override { return IsLostWindowsError(error); }
 
     std::unique_ptr<DeviceIo> NewIo() override { return std::make_unique<Win32Io>(*this); }
 
@@ -580,8 +583,13 @@ private:
         DWORD ignored = 0;
         if (!calls_.GetOverlappedResult(handle_, &request->ov, &ignored, FALSE)) {
             int e = LastError();
-            // Ended by the driver itself, not by an event.
-            return e == ERROR_OPERATION_ABORTED ? NothingToReport : e;
+            if (e != ERROR_OPERATION_ABORTED) return e;
+            // Ended by the driver itself, not by an event: Wine ends every idle wait so, and
+            // a driver whose device went away too. One look at the line tells them apart.
+            std::lock_guard lock(inputMutex_);
+            std::uint32_t waiting = 0;
+            int lineError = InputWaiting(waiting);
+            return IsLost(lineError) ? lineError : NothingToReport;
         }
         std::uint32_t kinds = request->mask;
         // The device's own event character is the adapter's business, not the program's.

@@ -301,6 +301,16 @@ void TCustomComPort::DeliverEvents(TComEvents kinds) {
     if (kinds.Contains(evRx80Full) && stillOpen()) DoRx80Full();
 }
 
+void TCustomComPort::DeliverLost(int osError) {
+    if (Connected_) DoLost(osError);
+}
+
+bool TCustomComPort::LineLost() {
+    if (!Connected_) return false;
+    std::uint32_t errors = 0, count = 0;
+    return IsLostError(Device_->ClearError(errors, count));
+}
+
 // --- applying settings ---
 
 void TCustomComPort::ApplyAllSettings() {
@@ -499,6 +509,9 @@ void TCustomComPort::DoRLSDChange(bool onOff) {
 }
 void TCustomComPort::DoRx80Full() {
     if (OnRx80Full) OnRx80Full(this);
+}
+void TCustomComPort::DoLost(int osError) {
+    if (OnLost) OnLost(this, osError);
 }
 
 } // namespace veldar

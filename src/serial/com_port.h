@@ -24,6 +24,7 @@ using TRxBufEvent =
     std::function<void(TCustomComPort* Sender, const std::uint8_t* Buffer, int Count)>;
 using TComSignalEvent = std::function<void(TCustomComPort* Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TCustomComPort* Sender, TComErrors Errors)>;
+using TComLostEvent = std::function<void(TCustomComPort* Sender, int OsError)>;
 
 // A listener that follows the port (the signal LEDs). Unassigned callbacks are skipped.
 class TComLink {
@@ -212,6 +213,9 @@ public:
     TNotifyEvent OnRxFlag;
     TComErrorEvent OnError;
     TNotifyEvent OnRx80Full;
+    // The device went away under the open port (an unplugged adapter), seen by the event
+    // thread, which has ended: the port stays open until its owner closes it.
+    TComLostEvent OnLost;
 
     // --- operations ---
     void OpenPort();
@@ -227,6 +231,10 @@ public:
     TLineSignals QueryModemSignals();
     TComErrors QueryLineErrors();
     void AbortPendingIo();
+    // Whether a platform error of this port's device means the device is gone.
+    bool IsLostError(int osError) const { return osError > 0 && Device_->IsLost(osError); }
+    // One look at the open line (after a resume from sleep): true when its device is gone.
+    bool LineLost();
 
     void AttachLink(TComLink* link);
     void DetachLink(TComLink* link);
@@ -282,6 +290,7 @@ protected:
     virtual void DoError(TComErrors errors);
     virtual void DoRLSDChange(bool onOff);
     virtual void DoRx80Full();
+    virtual void DoLost(int osError);
 
     // Starts the event thread at open and stops it at close.
     virtual void CreateEventThread();
@@ -300,6 +309,7 @@ private:
 
     // Turns a batch of line events into listener calls and events, in a fixed order.
     void DeliverEvents(TComEvents kinds);
+    void DeliverLost(int osError);
 
     template <typename T> void ChangeLine(T& field, T value);
     bool OpeningGone(unsigned opening) const;

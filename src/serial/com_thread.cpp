@@ -49,6 +49,22 @@ struct TComThread::State {
     std::atomic<std::uint64_t> Loops{0};
 };
 
+namespace {
+
+// Marks a hand-over in progress on this thread, so a close from inside it knows not to wait.
+template <typename State> struct DeliveringMarker {
+    State& s;
+    explicit DeliveringMarker(State& st) : s(st) {
+        s.DeliveringThread = std::this_thread::get_id();
+        s.Delivering = true;
+    }
+    ~DeliveringMarker() { s.Delivering = false; }
+    DeliveringMarker(const DeliveringMarker&) = delete;
+    DeliveringMarker& operator=(const DeliveringMarker&) = delete;
+};
+
+} // namespace
+
 TComThread::TComThread(TCustomComPort* port) : port_(port), state_(std::make_shared<State>()) {
     // The mask is set before the thread waits, so nothing that happens from now on is missed.
     ComDevice& device = port->Device();
@@ -118,6 +134,16 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         // A broken wait cannot be retried: the thread's own means of waiting are gone. It
         // ends as a stop does.
         if (e == ComDevice::WaitStopped || e == ComDevice::WaitBroken) break;
+        if (e != 0 && device.IsLost(e)) {
+            // The device is gone: waiting again cannot bring it back. The port hears of it
+            // once and its owner closes it; the device is not touched again from here.
+            HandOver(*state, method, [&] {
+                DeliveringMarker marker(*state);
+                port->DeliverLost(e);
+            });
+            end();
+            return;
+        }
         if (e != 0) {
             if (state->StopEvent.WaitFor(FailedWaitBackoff)) break;
             continue;
@@ -125,16 +151,7 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         TComEvents kinds = EventsOfMask(mask);
         if (kinds.Empty()) continue;
         state->Reported = kinds.Bits();
-        std::exception_ptr error;
-        if (method == smNone) {
-            try {
-                Deliver(*state, port);
-            } catch (...) {
-                error = std::current_exception();
-            }
-        } else {
-            error = SyncQueue::Application().Synchronize([&] { Deliver(*state, port); });
-        }
+        std::exception_ptr error = HandOver(*state, method, [&] { Deliver(*state, port); });
         if (state->Abandoned) {
             // The port was closed inside the hand-over and its device released.
             end();
@@ -152,6 +169,17 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
     end();
 }
 
+std::exception_ptr TComThread::HandOver(State&, TSyncMethod method,
+                                        const std::function<void()>& call) {
+    if (method != smNone) return SyncQueue::Application().Synchronize(call);
+    try {
+        call();
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
 void TComThread::DeliverEvents() {
     Deliver(*state_, port_);
 }
@@ -159,14 +187,7 @@ void TComThread::DeliverEvents() {
 // Static, and only the shared state is touched after the handlers: a close inside a handler
 // frees the thread object.
 void TComThread::Deliver(State& state, TCustomComPort* port) {
-    struct Marker {
-        State& s;
-        explicit Marker(State& st) : s(st) {
-            s.DeliveringThread = std::this_thread::get_id();
-            s.Delivering = true;
-        }
-        ~Marker() { s.Delivering = false; }
-    } marker(state);
+    DeliveringMarker marker(state);
     port->DeliverEvents(TComEvents::FromBits(state.Reported.load()));
 }
 

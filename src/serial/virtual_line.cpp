@@ -1,5 +1,7 @@
 #include "virtual_line.h"
 
+#include "port_errors.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -187,6 +189,9 @@ public:
     bool IsUnsupported(int error) const override {
         return error == vline::ErrNotSupported || error == vline::ErrInvalidFunction;
     }
+
+    // Its errors are Windows numbers.
+    bool IsLost(int error) const override { return IsLostWindowsError(error); }
 
     int WaitEvent(std::uint32_t& events, const StopEvent& stop) override {
         // Subscribed before the line's lock is taken: the stop calls back under its own lock.

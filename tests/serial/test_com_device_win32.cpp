@@ -138,6 +138,10 @@ struct FakeDriver {
     std::atomic<OVERLAPPED*> pendingWait{nullptr};
     std::atomic<OVERLAPPED*> cancelled{nullptr};
     DWORD waitReports = 0;
+    // Wait requests end by themselves as cancelled (Wine's idle waits), and the line query
+    // that follows fails with this error (0: it succeeds).
+    bool waitsAbort = false;
+    DWORD lineError = 0;
     // Received bytes the driver holds, and its reads.
     std::string received;
     bool readsStayPending = false;
@@ -184,6 +188,10 @@ Win32CommCalls FakeCalls() {
     };
     calls.SetCommMask = [](void*, unsigned long) -> int { return TRUE; };
     calls.ClearCommError = [](void*, unsigned long* errors, COMSTAT* stat) -> int {
+        if (fake.lineError) {
+            SetLastError(fake.lineError);
+            return FALSE;
+        }
         *errors = 0;
         *stat = COMSTAT{};
         stat->cbInQue = static_cast<DWORD>(fake.received.size());
@@ -208,6 +216,11 @@ Win32CommCalls FakeCalls() {
             *mask = fake.waitReports;
             EndRequest(ov, 0, 0);
             return TRUE;
+        }
+        if (fake.waitsAbort) {
+            EndRequest(ov, StatusCancelled, 0);
+            SetLastError(ERROR_IO_PENDING);
+            return FALSE;
         }
         ov->Internal = STATUS_PENDING;
         ResetEvent(ov->hEvent);
@@ -257,6 +270,8 @@ protected:
         fake.pendingWait = nullptr;
         fake.cancelled = nullptr;
         fake.waitReports = 0;
+        fake.waitsAbort = false;
+        fake.lineError = 0;
         fake.received.clear();
         fake.readsStayPending = false;
         fake.pendingRead = nullptr;
@@ -305,6 +320,17 @@ TEST_F(EventWaitEnd, FailedMultiWaitEndsTheWaitAsBroken) {
     fake.multiWaitFails = true;
     EXPECT_EQ(BoundedWait(false), ComDevice::WaitBroken);
     EXPECT_EQ(fake.cancelled.load(), fake.pendingWait.load());
+}
+
+// A wait the driver ends as cancelled is a lost port only when the line says so too.
+TEST_F(EventWaitEnd, CancelledWaitIsALostPortOnlyWhenTheLineFailsToo) {
+    fake.waitsAbort = true;
+    EXPECT_EQ(BoundedWait(), ComDevice::WaitStopped);
+    fake.lineError = ERROR_NOT_READY;
+    auto lost = BoundedWait(false);
+    ASSERT_TRUE(lost.has_value());
+    EXPECT_EQ(*lost, ERROR_NOT_READY);
+    EXPECT_TRUE(device_->IsLost(*lost));
 }
 
 // --- reads against the same driver ---

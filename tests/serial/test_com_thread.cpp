@@ -320,18 +320,43 @@ TEST_F(EventThread, ABrokenWaitEndsTheThreadAsAStopDoes) {
     EXPECT_TRUE(port.Connected());
 }
 
-TEST_F(EventThread, AnUnpluggedAdapterNeitherSpinsNorStopsTheThread) {
-    port.OnRxChar = [&](TCustomComPort*, int count) { counts.push_back(count); };
+// A gone device is told once and the thread ends: no retry loop over a dead line.
+TEST_F(EventThread, AnUnpluggedAdapterIsReportedOnceAndTheThreadEnds) {
+    std::vector<int> lost;
+    port.OnLost = [&](TCustomComPort*, int error) { lost.push_back(error); };
     Open();
     line->SetUnplugged(VirtualLine::A, true);
-    auto before = port.EventThread()->Loops();
-    std::this_thread::sleep_for(1s);
-    EXPECT_LT(port.EventThread()->Loops() - before, 10u);
+    ASSERT_TRUE(PumpUntil([&] { return port.EventThread()->Ended(); }));
+    auto loops = port.EventThread()->Loops();
+    std::this_thread::sleep_for(500ms);
+    SyncQueue::Application().RunPending();
+    EXPECT_EQ(lost, std::vector<int>{vline::ErrBadCommand});
+    EXPECT_EQ(port.EventThread()->Loops(), loops);
     EXPECT_TRUE(port.Connected());
-    // Plugged back, events come again.
-    line->SetUnplugged(VirtualLine::A, false);
-    line->Deliver(VirtualLine::A, "back");
-    ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
+    port.SetConnected(false);
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A));
+}
+
+// A failing wait that does not mean a gone device (a time-out, a cancel) is retried after a
+// pause, neither spinning nor ending the thread.
+TEST_F(EventThread, AFailingWaitOfALiveDeviceIsRetriedCalmly) {
+    constexpr int SemTimeout = 121, OperationAborted = 995;
+    port.OnRxChar = [&](TCustomComPort*, int count) { counts.push_back(count); };
+    bool lost = false;
+    port.OnLost = [&](TCustomComPort*, int) { lost = true; };
+    Open();
+    for (int error : {SemTimeout, OperationAborted}) {
+        counts.clear();
+        line->FailCall(VirtualLine::A, DeviceCall::WaitEvent, error);
+        auto before = port.EventThread()->Loops();
+        std::this_thread::sleep_for(1s);
+        EXPECT_LT(port.EventThread()->Loops() - before, 10u);
+        line->ClearFailures();
+        line->Deliver(VirtualLine::A, "back");
+        ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
+        line->TakeInput(VirtualLine::A);
+    }
+    EXPECT_FALSE(lost);
 }
 
 TEST_F(EventThread, WithoutHandOverEventsRunOnTheEventThread) {
