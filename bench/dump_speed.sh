@@ -7,11 +7,17 @@
 # the cost per record of the last tenth against the first (it must stay flat), the peak
 # resident size, and the time per record (from the first record to the last) against the
 # line time of one record: the framed record and its reply, 10 bits a byte.
-# Usage: bench/dump_speed.sh [records] [build folder]   (defaults: 1000, build)
+# Then the same paced dump, each beside the plain reader, through the simulator's model of a
+# USB adapter (--adapter-latency): 16 ms without the event character, 16 ms with CR as the
+# event character, and 1 ms (what the Linux low-latency flag gives an FTDI adapter).
+# Usage: bench/dump_speed.sh [records] [build folder] [rows: all, plain (no adapter) or adapter]
+#        (defaults: 1000, build, all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-1000}
 build=${2:-build}
+which=${3:-all}
+case $which in all | plain | adapter) ;; *) echo "dump_speed: rows all, plain or adapter" >&2; exit 2 ;; esac
 length=40
 cmake --build "$build" --target veldar-devsim veldar-dump >/dev/null
 
@@ -39,12 +45,17 @@ run() { # $1: extra simulator options; $2: the reader, dump (veldar-dump) or pla
 
 field() { sed -E -n "s/.*$1=([0-9]+).*/\\1/p" <<<"$2"; }
 
-printf '%-19s %8s %9s %10s %12s %12s %12s %10s %15s %12s\n' mode records "time (s)" records/s \
+printf '%-26s %8s %9s %10s %12s %12s %12s %10s %15s %12s\n' mode records "time (s)" records/s \
     "poll sleeps" "line limit" "last/first" "peak KiB" "per record (ms)" "/ line time"
-for mode in paced unpaced "plain read-until-CR"; do
-    options="" reader=dump
-    [ "$mode" = unpaced ] && options="--no-pacing"
-    [ "$mode" = "plain read-until-CR" ] && reader=plain
+# mode|simulator options|reader
+rows=()
+[ "$which" = adapter ] || rows+=("paced||dump" "unpaced|--no-pacing|dump" "plain read-until-CR||plain")
+[ "$which" = plain ] || for adapter in "16 ms|--adapter-latency 16" "16 ms + CR|--adapter-latency 16 --adapter-event-char" \
+    "1 ms|--adapter-latency 1"; do
+    rows+=("adapter ${adapter%%|*}|${adapter#*|}|dump" "plain, adapter ${adapter%%|*}|${adapter#*|}|plain")
+done
+for row in "${rows[@]}"; do
+    IFS='|' read -r mode options reader <<<"$row"
     line=$(run "$options" "$reader")
     awk -v m="$mode" -v r="$(field records "$line")" -v e="$(field elapsed_ms "$line")" \
         -v s="$(field slept_ms "$line")" -v f="$(field first_tenth_ms "$line")" \
@@ -59,7 +70,7 @@ for mode in paced unpaced "plain read-until-CR"; do
         perRecord = steps > 1 ? span / (steps - 1) : 0
         # The plain reader has no poll sleeps and no resident size of ours.
         sleeps = s == "" ? "-" : sprintf("%.1f%%", e > 0 ? 100 * s / e : 0)
-        printf "%-19s %8d %9.2f %10.1f %12s %11.1f%% %12.2f %10s %15.2f %12.2f\n", m, r, e / 1000,
+        printf "%-26s %8d %9.2f %10.1f %12s %11.1f%% %12.2f %10s %15.2f %12.2f\n", m, r, e / 1000,
                rate, sleeps, 100 * rate / limit, (f > 0 ? l / f : 0), (p == "" ? "-" : p),
                perRecord, perRecord / lineMs }'
 done

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -257,6 +258,9 @@ TEST_F(DevsimProgram, HelpNamesEveryOption) {
                                "--com",
                                "--device",
                                "--no-pacing",
+                               "--adapter-latency",
+                               "--adapter-packet",
+                               "--adapter-event-char",
                                "--records",
                                "--generate",
                                "--length",
@@ -275,6 +279,8 @@ TEST_F(DevsimProgram, HelpNamesEveryOption) {
                                "--noise",
                                "--silent",
                                "--hang-up-after",
+                               "--unplug-after",
+                               "--back-after",
                                "--kick",
                                "--kick-delay",
                                "--kick-every",
@@ -294,6 +300,8 @@ TEST_F(DevsimProgram, BadUsageEndsWithStatusTwo) {
                                                {"--noise", "100:0F4"},
                                                {"--generate", "3", "--records", "x.txt"},
                                                {"--com", "2"},
+                                               {"--back-after", "100"},
+                                               {"--adapter-event-char"},
                                                {"--records", (folder / "missing.txt").string()},
                                                {"--timeout"}}) {
         DevsimProcess bad(args);
@@ -494,6 +502,76 @@ TEST_F(DevsimProgram, HangsUpAfterTheRecordsGivenAndFails) {
     EXPECT_TRUE(hungUp);
     EXPECT_EQ(devsim->WaitForExit(), 1);
     EXPECT_NE(devsim->Output().find("hung up"), std::string::npos);
+}
+
+// The simulator's own time of an event it logged ("[    1.234] what: ..."), in ms.
+std::optional<std::int64_t> LoggedAtMs(const std::string& output, const std::string& what) {
+    std::size_t at = output.find("] " + what + ":");
+    std::size_t open = output.rfind('[', at);
+    if (at == std::string::npos || open == std::string::npos) return std::nullopt;
+    return std::llround(std::stod(output.substr(open + 1, at - open - 1)) * 1000);
+}
+
+TEST_F(DevsimProgram, UnpluggedAfterTheRecordsGivenComesBackOnAnotherTerminal) {
+    ASSERT_TRUE(Start({"--generate", "3", "--unplug-after", "1", "--back-after", "1000"}));
+    const fs::path link = folder / "COM1";
+    const fs::path first = fs::read_symlink(link);
+    ProgramSide& program = Open(br115200);
+    program.Send("LOAD\r");
+    ASSERT_EQ(program.Until('\r'), "ACK\r");
+    ASSERT_TRUE(ChecksumHolds(program.Until('\r'), false));
+    program.Send("ACK\r");
+    ASSERT_TRUE(devsim->WaitForOutput("unplugged: "));
+    // Told once the link is gone; the return is a second away.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    side.reset();
+
+    ASSERT_TRUE(devsim->WaitForOutput("back: /dev/"));
+    ASSERT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_NE(fs::read_symlink(link), first);
+    auto unplugged = LoggedAtMs(devsim->Output(), "unplugged");
+    auto back = LoggedAtMs(devsim->Output(), "back");
+    ASSERT_TRUE(unplugged && back) << devsim->Output();
+    EXPECT_GE(*back - *unplugged, 1000);
+
+    // The whole dump again, and it counts: the one dump asked ends the run.
+    DumpResult dump;
+    ASSERT_NO_FATAL_FAILURE(RunDump(Open(br115200), false, dump));
+    EXPECT_EQ(dump.accepted.size(), 3u);
+    EXPECT_EQ(devsim->WaitForExit(), 0);
+    EXPECT_NE(devsim->Output().find("dumps completed 1\n"), std::string::npos);
+}
+
+TEST_F(DevsimProgram, UnpluggedAtOnceWithNoRecordGivenThenServesWithoutHangingUpAgain) {
+    devsim = std::make_unique<DevsimProcess>(
+        std::vector<std::string>{"--link-dir", folder.string(), "--generate", "2",
+                                 "--hang-up-after", "0", "--back-after", "200"});
+    ASSERT_TRUE(devsim->WaitForOutput("back: /dev/"));
+    EXPECT_LT(devsim->Output().find("unplugged: "), devsim->Output().find("back: "));
+    DumpResult dump;
+    ASSERT_NO_FATAL_FAILURE(RunDump(Open(br115200), false, dump));
+    EXPECT_EQ(dump.accepted.size(), 2u);
+    EXPECT_EQ(devsim->WaitForExit(), 0);
+}
+
+TEST_F(DevsimProgram, AdapterHoldsTheDevicesBytesUntilItsLatencyOrACr) {
+    ASSERT_TRUE(Start({"--generate", "1", "--adapter-latency", "400"}));
+    ProgramSide& program = Open(br115200);
+    auto sent = Clock::now();
+    program.Send("LOAD\r");
+    EXPECT_EQ(program.Until('\r'), "ACK\r");
+    EXPECT_GE(Clock::now() - sent, 400ms) << "the acknowledgement went before the latency";
+    side.reset();
+    devsim.reset();
+
+    // Each line would wait 5 s for the latency: only the CR lets them through in time.
+    ASSERT_TRUE(Start({"--generate", "3", "--adapter-latency", "5000", "--adapter-event-char"}));
+    auto start = Clock::now();
+    DumpResult dump;
+    ASSERT_NO_FATAL_FAILURE(RunDump(Open(br115200), false, dump));
+    EXPECT_EQ(dump.accepted.size(), 3u);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(devsim->WaitForExit(), 0);
 }
 
 TEST_F(DevsimProgram, KicksWithAQuestionMarkAgainAndAgain) {

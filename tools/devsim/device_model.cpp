@@ -61,6 +61,23 @@ DeviceModel::DeviceModel(DeviceConfig config) : config_(std::move(config)) {
     if (config_.raiseCtsAtMs) Schedule(*config_.raiseCtsAtMs, Kind::CtsUp);
 }
 
+void DeviceModel::Reconnect(std::int64_t nowMs) {
+    config_.hangUpAfterRecords.reset();
+    hungUp_ = false;
+    queue_.clear();
+    streamBusyUntil_ = std::numeric_limits<std::int64_t>::min();
+    cts_ = false;
+    awake_ = false;
+    wakeUpProgress_ = 0;
+    line_.clear();
+    state_ = State::Idle;
+    // What fell due while the line was away is lost with it.
+    for (const auto& n : config_.noise)
+        if (n.atMs >= nowMs) Schedule(n.atMs, Kind::Noise, n.bytes);
+    if (config_.raiseCtsAtMs && *config_.raiseCtsAtMs >= nowMs)
+        Schedule(*config_.raiseCtsAtMs, Kind::CtsUp);
+}
+
 std::uint32_t DeviceModel::CurrentBaud() const {
     return awake_ ? AwakeBaud : config_.baud;
 }

@@ -161,6 +161,10 @@ public:
     std::optional<std::int64_t> NextDue() const;
 
     bool HungUp() const { return hungUp_; }
+    // The line is back after the hang-up: the device starts again as it did at first
+    // (asleep, no dump under way, CTS low, noise and a CTS raise still to come kept), with
+    // its counts, and does not hang up again.
+    void Reconnect(std::int64_t nowMs);
     // The level the device drives on the program's CTS.
     bool CtsOut() const { return cts_; }
     void RaiseCts(bool on) { cts_ = on; }

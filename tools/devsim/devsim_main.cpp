@@ -58,7 +58,8 @@ std::string Escaped(const ByteString& bytes) {
 }
 
 // The device's output on its way to the line: by default at the device's speed, about 10
-// bits a byte (start, 8 data, stop), as its serial port would send it.
+// bits a byte (start, 8 data, stop), as its serial port would send it. Unpaced, it is also
+// what the adapter released and the line has not taken yet.
 class Pacer {
 public:
     explicit Pacer(bool paced) : paced_(paced) {}
@@ -70,8 +71,9 @@ public:
     // When the next bytes are due (when not empty nor blocked).
     std::int64_t NextUs() const { return paced_ ? freeAtUs_ - PacingSliceUs : 0; }
 
-    // Writes what is due at nowUs; returns the number of bytes written, or -1 (errno set).
-    ssize_t Write(int fd, std::int64_t nowUs, std::uint32_t baud) {
+    // Writes what is due at nowUs through sink (write's contract); returns the number of
+    // bytes written, or -1 (errno set).
+    template <typename Sink> ssize_t Write(Sink&& sink, std::int64_t nowUs, std::uint32_t baud) {
         if (pending_.empty()) return 0;
         std::size_t count = pending_.size();
         std::int64_t byteUs = 0;
@@ -82,7 +84,7 @@ public:
             if (ahead < 0) return 0;
             count = std::min(count, static_cast<std::size_t>(ahead / byteUs + 1));
         }
-        ssize_t n = write(fd, pending_.data(), count);
+        ssize_t n = sink(pending_.data(), count);
         if (n < 0) {
             blocked_ = errno == EAGAIN;
             return errno == EAGAIN || errno == EINTR ? 0 : -1;
@@ -102,12 +104,30 @@ private:
 
 enum class End { DumpsDone, TimedOut, HungUp, Interrupted, LineError };
 
+// A pseudo-terminal (linked as COMn when asked) or the serial device. Throws
+// std::runtime_error. A pseudo-terminal is never named notPath.
+std::unique_ptr<SimLine> OpenLine(const DevsimOptions& o, const std::string& notPath = {}) {
+    if (!o.devicePath.empty()) return SimLine::OpenDevice(o.devicePath, o.device.baud);
+    return SimLine::CreatePty(
+        o.linkDir.empty() ? std::string() : o.linkDir + "/COM" + std::to_string(o.com), notPath);
+}
+
+// With a return and N = 0, the simulator itself unplugs at once: the device is not to
+// hang up on a request.
+DeviceConfig ModelConfig(const DevsimOptions& o) {
+    DeviceConfig config = o.device;
+    if (o.backAfterMs && config.hangUpAfterRecords == 0) config.hangUpAfterRecords.reset();
+    return config;
+}
+
 class Simulator {
 public:
-    Simulator(const DevsimOptions& options, SimLine& line)
-        : o_(options), line_(line), model_(options.device), pacer_(options.pacing),
+    Simulator(const DevsimOptions& options, std::unique_ptr<SimLine> line)
+        : o_(options), line_(std::move(line)), model_(ModelConfig(options)), pacer_(options.pacing),
           start_(std::chrono::steady_clock::now()) {
         if (o_.kick) kickAtUs_ = o_.kickDelayMs * 1000;
+        if (o_.adapter) adapter_.emplace(*o_.adapter);
+        unplugNow_ = o_.backAfterMs && o_.device.hangUpAfterRecords == 0;
     }
 
     // Runs until the dumps are done or something else ends the run; signals stay blocked
@@ -117,15 +137,29 @@ public:
             std::int64_t now = NowUs();
             if (stopRequested) return End::Interrupted;
             if (o_.timeoutMs > 0 && now >= o_.timeoutMs * 1000) return End::TimedOut;
-            Send(now);
-            if (model_.HungUp() && pacer_.Empty()) {
-                line_.HangUp();
-                return End::HungUp;
+            if (!line_) {
+                if (now < backAtUs_) {
+                    if (!Wait(WakeUpUs(), waitMask)) return End::LineError;
+                    continue;
+                }
+                ComeBack(now);
             }
-            if (model_.Stats().dumpsCompleted >= o_.dumps && pacer_.Empty()) return End::DumpsDone;
+            if (!unplugNow_) Send(now);
+            if ((unplugNow_ || model_.HungUp()) && OutputEmpty()) {
+                if (!o_.backAfterMs) {
+                    line_->HangUp();
+                    return End::HungUp;
+                }
+                Unplug(now);
+                continue;
+            }
+            if (model_.Stats().dumpsCompleted >= o_.dumps && OutputEmpty()) return End::DumpsDone;
             if (!Wait(WakeUpUs(), waitMask)) return End::LineError;
         }
     }
+
+    // Closes the line and removes its link.
+    void CloseLine() { line_.reset(); }
 
     const DeviceModel& Model() const { return model_; }
     const std::string& Failure() const { return failure_; }
@@ -137,8 +171,9 @@ private:
             .count();
     }
 
-    void Log(std::int64_t nowUs, const std::string& what, const ByteString& bytes) {
-        if (o_.quiet) return;
+    void Log(std::int64_t nowUs, const std::string& what, const ByteString& bytes,
+             bool evenQuiet = false) {
+        if (o_.quiet && !evenQuiet) return;
         std::printf("[%9.3f] %s: %s\n", static_cast<double>(nowUs) / 1e6, what.c_str(),
                     Escaped(bytes).c_str());
         std::fflush(stdout);
@@ -153,36 +188,87 @@ private:
             pacer_.Add(due);
         }
         if (kickAtUs_ && now >= *kickAtUs_) {
-            if (pacer_.Empty() && now - lastTrafficUs_ >= KickQuietUs) {
+            if (OutputEmpty() && now - lastTrafficUs_ >= KickQuietUs) {
                 Log(now, "tx (kick)", ByteString(1, KickByte));
                 pacer_.Add(ByteString(1, KickByte));
                 kickAtUs_.reset();
                 if (o_.kickEveryMs) kickAtUs_ = now + *o_.kickEveryMs * 1000;
             } else {
-                kickAtUs_ = (pacer_.Empty() ? lastTrafficUs_ : now) + KickQuietUs;
+                kickAtUs_ = (OutputEmpty() ? lastTrafficUs_ : now) + KickQuietUs;
             }
         }
-        ssize_t n = pacer_.Write(line_.Fd(), now, model_.CurrentBaud());
+        const int fd = line_->Fd();
+        auto toLine = [fd](const char* bytes, std::size_t count) {
+            return write(fd, bytes, count);
+        };
+        ssize_t n = 0;
+        if (adapter_) {
+            // Paced into the adapter, which holds them; what it lets go goes to the line.
+            pacer_.Write(
+                [&](const char* bytes, std::size_t count) {
+                    adapter_->Add(ByteString(bytes, count), now);
+                    return static_cast<ssize_t>(count);
+                },
+                now, model_.CurrentBaud());
+            released_.Add(adapter_->Take(now));
+            n = released_.Write(toLine, now, 0);
+        } else {
+            n = pacer_.Write(toLine, now, model_.CurrentBaud());
+        }
         if (n < 0) throw std::runtime_error(std::string("write: ") + std::strerror(errno));
         if (n > 0) lastTrafficUs_ = now;
     }
 
+    bool OutputEmpty() const {
+        return pacer_.Empty() && (!adapter_ || (adapter_->Empty() && released_.Empty()));
+    }
+
+    // The line is only blocked where it is written to.
+    bool LineBlocked() const { return adapter_ ? released_.Blocked() : pacer_.Blocked(); }
+
     std::int64_t WakeUpUs() const {
         std::int64_t at = std::numeric_limits<std::int64_t>::max();
+        if (o_.timeoutMs > 0) at = std::min(at, o_.timeoutMs * 1000);
+        if (!line_) return std::min(at, backAtUs_);
         if (auto next = model_.NextDue()) at = std::min(at, *next * 1000);
         if (!pacer_.Empty() && !pacer_.Blocked()) at = std::min(at, pacer_.NextUs());
+        if (adapter_) {
+            if (auto deadline = adapter_->DeadlineUs()) at = std::min(at, *deadline);
+            if (!released_.Empty() && !released_.Blocked()) at = std::min(at, released_.NextUs());
+        }
         if (kickAtUs_) at = std::min(at, *kickAtUs_);
-        if (o_.timeoutMs > 0) at = std::min(at, o_.timeoutMs * 1000);
         return at;
+    }
+
+    // The hang-up with a return: the link goes, the pseudo-terminal closes, and the line
+    // comes back later.
+    void Unplug(std::int64_t now) {
+        lastPath_ = line_->Path();
+        line_.reset();
+        unplugNow_ = false;
+        backAtUs_ = now + *o_.backAfterMs * 1000;
+        Log(now, "unplugged", "link removed, back in " + std::to_string(*o_.backAfterMs) + " ms",
+            true);
+    }
+
+    // A new line behind the same link; the device serves as it did at the start. Like a
+    // replugged adapter that comes back as another ttyUSBn, the pseudo-terminal gets another
+    // name: a program holding on to the old path finds nothing there.
+    void ComeBack(std::int64_t now) {
+        line_ = OpenLine(o_, lastPath_);
+        model_.Reconnect(now / 1000);
+        if (o_.kick) kickAtUs_ = now + o_.kickDelayMs * 1000;
+        Log(now, "back", line_->Path(), true);
     }
 
     // Waits until wakeUpUs, a signal, or bytes from the program, which go to the model at
     // the speed the program has set at this moment. False when the line failed.
     bool Wait(std::int64_t wakeUpUs, const sigset_t& waitMask) {
-        pollfd fds[2] = {
-            {line_.Fd(), static_cast<short>(POLLIN | (pacer_.Blocked() ? POLLOUT : 0)), 0},
-            {line_.CloseWatchFd(), POLLIN, 0}};
-        nfds_t count = line_.CloseWatchFd() >= 0 ? 2 : 1;
+        // Away (unplugged), only the time and the signals can wake us.
+        pollfd fds[2] = {{line_ ? line_->Fd() : -1,
+                          static_cast<short>(POLLIN | (LineBlocked() ? POLLOUT : 0)), 0},
+                         {line_ ? line_->CloseWatchFd() : -1, POLLIN, 0}};
+        nfds_t count = !line_ ? 0 : line_->CloseWatchFd() >= 0 ? 2 : 1;
         timespec timeout{};
         timespec* limit = nullptr;
         if (wakeUpUs != std::numeric_limits<std::int64_t>::max()) {
@@ -196,7 +282,7 @@ private:
             return Failed("poll");
         }
         if (count == 2 && (fds[1].revents & POLLIN)) {
-            line_.OnClosed();
+            line_->OnClosed();
             Log(NowUs(), "closed", "the terminal side, unread input dropped");
         }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return true;
@@ -204,7 +290,7 @@ private:
         ByteString received;
         char buffer[4096];
         while (true) {
-            ssize_t n = read(line_.Fd(), buffer, sizeof buffer);
+            ssize_t n = read(line_->Fd(), buffer, sizeof buffer);
             if (n > 0) {
                 received.append(buffer, static_cast<std::size_t>(n));
                 continue;
@@ -219,13 +305,13 @@ private:
             return true;
         }
         std::int64_t now = NowUs();
-        std::uint32_t speed = line_.ProgramSpeed();
+        std::uint32_t speed = line_->ProgramSpeed();
         Log(now, "rx @" + std::to_string(speed), received);
         // The program's RTS cannot be seen from here (on a pseudo-terminal not at all): taken
         // as low.
         model_.Receive(received, speed, false, now / 1000);
         lastTrafficUs_ = now;
-        line_.FollowDeviceSpeed(model_.CurrentBaud());
+        line_->FollowDeviceSpeed(model_.CurrentBaud());
         return true;
     }
 
@@ -235,9 +321,15 @@ private:
     }
 
     const DevsimOptions& o_;
-    SimLine& line_;
+    // None while unplugged.
+    std::unique_ptr<SimLine> line_;
     DeviceModel model_;
     Pacer pacer_;
+    std::optional<UsbAdapter> adapter_;
+    Pacer released_{false};
+    bool unplugNow_ = false;
+    std::int64_t backAtUs_ = 0;
+    std::string lastPath_;
     const std::chrono::steady_clock::time_point start_;
     std::optional<std::int64_t> kickAtUs_;
     // Nothing yet: a kick may go at once.
@@ -282,11 +374,7 @@ int Run(const DevsimOptions& o) {
 
     std::unique_ptr<SimLine> line;
     try {
-        if (o.devicePath.empty())
-            line = SimLine::CreatePty(
-                o.linkDir.empty() ? std::string() : o.linkDir + "/COM" + std::to_string(o.com));
-        else
-            line = SimLine::OpenDevice(o.devicePath, o.device.baud);
+        line = OpenLine(o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "veldar-devsim: %s\n", e.what());
         return 1;
@@ -294,7 +382,7 @@ int Run(const DevsimOptions& o) {
     std::printf("%s: %s\n", line->IsPty() ? "slave" : "device", line->Path().c_str());
     std::fflush(stdout);
 
-    Simulator simulator(o, *line);
+    Simulator simulator(o, std::move(line));
     End end;
     std::string failure;
     try {
@@ -304,7 +392,7 @@ int Run(const DevsimOptions& o) {
         end = End::LineError;
         failure = e.what();
     }
-    line.reset();
+    simulator.CloseLine();
 
     const auto& stats = simulator.Model().Stats();
     std::printf("--- summary\n%s", simulator.Model().Summary().c_str());

@@ -23,6 +23,12 @@ Line:
                         device's speed
   --no-pacing           send as fast as the line takes bytes; by default the device's bytes
                         go out at its speed, 10 bits a byte
+  --adapter-latency MS  play a USB serial adapter between the device and the line: its
+                        bytes are held and go out together once MS ms have passed since the
+                        first one held, or a packet is full, or (with --adapter-event-char)
+                        a CR passes
+  --adapter-packet N    the adapter's packet, in data bytes (default 62)
+  --adapter-event-char  a CR releases what the adapter holds, up to and including it
 
 Records:
   --records FILE        one payload a line (line ends stripped)
@@ -52,6 +58,12 @@ Faults (I: index of a record in the dump, 0 the first sent, which is the header 
                                   the device is doing (repeatable), e.g. 1500:3F0D
   --silent                        answer nothing at all (noise still goes)
   --hang-up-after N               hang up once N records of a dump went out, then exit
+  --unplug-after N                the same
+  --back-after MS                 after the hang-up, do not exit: the link is removed and
+                                  MS ms later points to a new pseudo-terminal where the
+                                  device serves again as at the start (the hang-up comes only
+                                  once; --dumps and --timeout count across); with N = 0 the
+                                  hang-up comes as soon as the line is there
 
 Start of a dump:
   --kick                send '?' so that the program starts a dump
@@ -158,6 +170,9 @@ ParseOutcome ParseDevsimOptions(const std::vector<std::string>& args, DevsimOpti
     std::optional<std::int64_t> generate;
     std::int64_t length = 16;
     bool comGiven = false;
+    std::optional<std::int64_t> adapterLatency;
+    std::optional<std::int64_t> adapterPacket;
+    bool adapterEventChar = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -193,6 +208,10 @@ ParseOutcome ParseDevsimOptions(const std::vector<std::string>& args, DevsimOpti
         }
         if (arg == "--quiet") {
             o.quiet = true;
+            continue;
+        }
+        if (arg == "--adapter-event-char") {
+            adapterEventChar = true;
             continue;
         }
 
@@ -241,9 +260,18 @@ ParseOutcome ParseDevsimOptions(const std::vector<std::string>& args, DevsimOpti
             Noise noise;
             ok = ok && ParseNoise(value, noise);
             d.noise.push_back(noise);
-        } else if (arg == "--hang-up-after") {
+        } else if (arg == "--hang-up-after" || arg == "--unplug-after") {
             ok = ok && ParseInt(value, 0, 1000000, n);
             d.hangUpAfterRecords = static_cast<int>(n);
+        } else if (arg == "--back-after") {
+            ok = ok && ParseInt(value, 0, 3600000, n);
+            o.backAfterMs = n;
+        } else if (arg == "--adapter-latency") {
+            ok = ok && ParseInt(value, 0, 60000, n);
+            adapterLatency = n;
+        } else if (arg == "--adapter-packet") {
+            ok = ok && ParseInt(value, 1, 65536, n);
+            adapterPacket = n;
         } else if (arg == "--kick-delay") {
             ok = ok && ParseInt(value, 0, 3600000, o.kickDelayMs);
             o.kick = true;
@@ -276,6 +304,21 @@ ParseOutcome ParseDevsimOptions(const std::vector<std::string>& args, DevsimOpti
     if (comGiven && o.linkDir.empty()) {
         error = "--com needs --link-dir";
         return ParseOutcome::BadUsage;
+    }
+    if (o.backAfterMs && !d.hangUpAfterRecords) {
+        error = "--back-after needs --hang-up-after";
+        return ParseOutcome::BadUsage;
+    }
+    if ((adapterPacket || adapterEventChar) && !adapterLatency) {
+        error = "--adapter-packet and --adapter-event-char need --adapter-latency";
+        return ParseOutcome::BadUsage;
+    }
+    if (adapterLatency) {
+        AdapterConfig adapter;
+        adapter.latencyUs = *adapterLatency * 1000;
+        if (adapterPacket) adapter.packetSize = static_cast<std::size_t>(*adapterPacket);
+        adapter.eventChar = adapterEventChar;
+        o.adapter = adapter;
     }
     if (recordsFile) {
         if (!ReadRecords(*recordsFile, d.payloads)) {

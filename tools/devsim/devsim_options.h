@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device_model.h"
+#include "usb_adapter.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,9 +18,14 @@ struct DevsimOptions {
     int com = 1;
     std::string devicePath;
     bool pacing = true;
+    // The device's output held and released as a USB adapter does; none: straight to the line.
+    std::optional<AdapterConfig> adapter;
     bool kick = false;
     std::int64_t kickDelayMs = 500;
     std::optional<std::int64_t> kickEveryMs;
+    // After the hang-up, the line comes back this much later (a new pseudo-terminal behind
+    // the same link) and the run goes on; none: the run ends at the hang-up.
+    std::optional<std::int64_t> backAfterMs;
     int dumps = 1;
     // 0: no limit.
     std::int64_t timeoutMs = 60000;

@@ -59,9 +59,21 @@ void RemoveLink(const std::string& link, const std::string& target) {
 
 } // namespace
 
-std::unique_ptr<SimLine> SimLine::CreatePty(const std::string& linkPath) {
+std::unique_ptr<SimLine> SimLine::CreatePty(const std::string& linkPath,
+                                            const std::string& notPath) {
     std::unique_ptr<SimLine> line(new SimLine);
     if (openpty(&line->fd_, &line->slave_, nullptr, nullptr, nullptr) != 0) Fail("openpty");
+    const char* first = ptsname(line->fd_);
+    if (first && first == notPath) {
+        // The kernel hands out the lowest free number: a second one, taken while the first
+        // is held, is named otherwise.
+        int master = -1, terminal = -1;
+        if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) Fail("openpty");
+        close(line->fd_);
+        close(line->slave_);
+        line->fd_ = master;
+        line->slave_ = terminal;
+    }
     SetFlags(line->fd_, O_NONBLOCK);
     SetFlags(line->slave_, 0);
     // Until the program sets its own, no echo or line editing on the terminal side.

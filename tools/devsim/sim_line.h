@@ -12,8 +12,10 @@ namespace veldar::devsim {
 class SimLine {
 public:
     // Creates a pseudo-terminal; with a link path, points a link there at its terminal side
-    // (replacing an earlier link, never another kind of file). Throws std::runtime_error.
-    static std::unique_ptr<SimLine> CreatePty(const std::string& linkPath);
+    // (replacing an earlier link, never another kind of file). Its terminal side is never
+    // named notPath. Throws std::runtime_error.
+    static std::unique_ptr<SimLine> CreatePty(const std::string& linkPath,
+                                              const std::string& notPath = {});
     // Opens a serial device raw at the device's speed. Throws std::runtime_error.
     static std::unique_ptr<SimLine> OpenDevice(const std::string& path, std::uint32_t baud);
 
