@@ -4,7 +4,9 @@
 #include "app_images.h"
 #include "com_led.h"
 #include "native_path.h"
+#include "port_errors.h"
 #include "port_failure.h"
+#include "port_watch.h"
 #include "program_texts.h"
 #include "qt_text.h"
 #include "text_int.h"
@@ -26,7 +28,16 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#ifndef _WIN32
+#include <filesystem>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include "port_names.h"
 #endif
 
@@ -81,7 +92,11 @@ TfrmMain::TfrmMain(Environment environment)
     ComPort1.OnCTSChange = [this](TCustomComPort* sender, bool on) {
         ComPort1CTSChange(sender, on);
     };
+    ComPort1.OnLost = [this](TCustomComPort*, int) { PortLost(); };
     engine_.OnFinished = [this] { DumpFinished(); };
+    portWatch_ = new PortWatch(this);
+    connect(portWatch_, &PortWatch::MayBeBack, this,
+            [this] { Guarded([this] { TryReopenPort(); }); });
 
     BuildControls();
     BuildMenu();
@@ -388,16 +403,29 @@ void TfrmMain::ImgLogoDblClick() {
 
 // --- port control ---
 
+TfrmMain::Connecting::Connecting(TfrmMain& w) : window(w) {
+    ++window.connecting_;
+}
+
+TfrmMain::Connecting::~Connecting() {
+    if (--window.connecting_ > 0) return;
+    auto later = [this](void (TfrmMain::*step)()) {
+        QMetaObject::invokeMethod(
+            &window, [w = &window, step] { w->Guarded([w, step] { (w->*step)(); }); },
+            Qt::QueuedConnection);
+    };
+    if (window.State.Quitting)
+        window.FinishQuitLater();
+    else if (std::exchange(window.lostLater_, false))
+        later(&TfrmMain::ClosePortAsLost);
+    else if (std::exchange(window.reopenLater_, false))
+        later(&TfrmMain::TryReopenPort);
+}
+
 void TfrmMain::ConnectPort(int number) {
     if (number < 0 || number > 255) return;
     // A quit asked for meanwhile waits until the port is settled.
-    ++connecting_;
-    struct Connecting {
-        TfrmMain& window;
-        ~Connecting() {
-            if (--window.connecting_ == 0 && window.State.Quitting) window.FinishQuitLater();
-        }
-    } connecting{*this};
+    Connecting connecting(*this);
     // No dump may start while the port opens and the device is woken: the opening's CTS
     // report and the probe's echo would start one.
     const bool busyBefore = State.Busy;
@@ -413,6 +441,9 @@ void TfrmMain::ConnectPort(int number) {
         ComPort1.SetConnected(true);
         SetStatus(texts::StatusPutInDump);
     } catch (const std::exception& e) {
+        // Waited for from now on, before the box: the adapter may come while nobody is
+        // there to answer it.
+        StartWaitingForPort();
         TellOpenFailure(e);
         SetStatus(ByteString(texts::StatusNotConnected) + texts::StatusRetryHint);
     }
@@ -420,6 +451,7 @@ void TfrmMain::ConnectPort(int number) {
         State.Busy = busyBefore || State.Quitting;
         return;
     }
+    StopWaitingForPort();
     try {
         WakeDevice();
     } catch (...) {
@@ -428,6 +460,128 @@ void TfrmMain::ConnectPort(int number) {
     }
     // Once quitting, nothing may start a dump any more.
     State.Busy = State.Quitting;
+}
+
+// --- a port that goes away and comes back ---
+
+void TfrmMain::PortLost() {
+    // Never closed inside the hand-over that told it, nor under a dump: a dump fails on the
+    // dead line by itself, and DumpFinished comes back here.
+    if (engine_.Running()) {
+        lostLater_ = true;
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { ClosePortAsLost(); }); }, Qt::QueuedConnection);
+}
+
+void TfrmMain::ClosePortAsLost() {
+    if (State.Quitting) return;
+    if (engine_.Running() || connecting_ > 0) {
+        lostLater_ = true;
+        return;
+    }
+    // Closed meanwhile by the user.
+    if (!ComPort1.Connected()) return;
+    // No dump may start on the closed port; the reopen ends this.
+    State.Busy = true;
+    // The platform's handle goes at once: Windows and Linux give the name back only then.
+    ComPort1.SetConnected(false);
+    SetStatus(texts::StatusPortLost);
+    AddLogLine(ByteString(texts::LogPortLost) + ComPort1.Port() + texts::LogPortWaited);
+    StartWaitingForPort();
+}
+
+void TfrmMain::CheckPortAfterResume() {
+    if (ComPort1.Connected() && !engine_.Running() && ComPort1.LineLost()) PortLost();
+}
+
+void TfrmMain::StartWaitingForPort() {
+    waitingForPort_ = true;
+    tiMain->SetHint(FromCp1252(ByteString(texts::TrayPortLost) + ComPort1.Port()));
+    portWatch_->Start(PortFolders());
+}
+
+void TfrmMain::StopWaitingForPort() {
+    reopenLater_ = false;
+    if (!waitingForPort_) return;
+    waitingForPort_ = false;
+    portWatch_->Stop();
+    tiMain->SetHint(FromCp1252(texts::ProgramName));
+}
+
+void TfrmMain::TryReopenPort() {
+    if (!waitingForPort_ || State.Quitting || ComPort1.Connected() || engine_.Running()) return;
+    if (connecting_ > 0) {
+        // An open failure's box is on screen (the start without the adapter): when the
+        // port is there, the box goes, and the reopen comes once the command has returned.
+        if (PortPresent()) {
+            reopenLater_ = true;
+            boxes_->CancelAll();
+        }
+        return;
+    }
+    ReopenPort();
+}
+
+// Whether the port opens now, without keeping it.
+bool TfrmMain::PortPresent() {
+    ComDevice& device = ComPort1.Device();
+    if (device.IsAcquired()) return true;
+    if (device.Acquire(ComPort1.Port()) != 0) return false;
+    device.Release();
+    return true;
+}
+
+// The steps of ConnectPort for the same port, without its box: a failed attempt means the
+// port is not back yet.
+void TfrmMain::ReopenPort() {
+    Connecting connecting(*this);
+    const bool busyBefore = State.Busy;
+    State.Busy = true;
+    try {
+        ComPort1.SetConnected(true);
+    } catch (const EComPort& e) {
+        State.Busy = busyBefore || State.Quitting;
+        if (e.OsError() > 0 && PlatformPortErrorKind(e.OsError()) != PortErrorKind::Absent)
+            portWatch_->LookAgainSoon();
+        return;
+    }
+    StopWaitingForPort();
+    SetStatus(texts::StatusPortBack);
+    AddLogLine(ByteString(texts::LogPortBack) + ComPort1.Port());
+    try {
+        WakeDevice();
+    } catch (...) {
+        State.Busy = busyBefore || State.Quitting;
+        throw;
+    }
+    State.Busy = State.Quitting;
+}
+
+// The folders whose changes may bring the port back: the COMn link's, its target's, /dev
+// and the stable names of USB adapters. None on Windows: it looks every second.
+QStringList TfrmMain::PortFolders() const {
+    QStringList folders;
+#ifndef _WIN32
+    namespace fs = std::filesystem;
+    auto add = [&folders](const fs::path& folder) {
+        const QString name = FromPath(folder.lexically_normal());
+        if (!name.isEmpty() && !folders.contains(name)) folders.append(name);
+    };
+    const fs::path device = ResolvePortPath(ComPort1.Port(), exeFolder_.string());
+    add(fs::path(device).parent_path());
+    std::error_code error;
+    if (fs::is_symlink(device, error)) {
+        fs::path target = fs::read_symlink(device, error);
+        if (!error)
+            add((target.is_absolute() ? target : fs::path(device).parent_path() / target)
+                    .parent_path());
+    }
+    add("/dev");
+    add("/dev/serial/by-id");
+#endif
+    return folders;
 }
 
 // The box keeps its first line; the reason the platform gave goes on a second line and, as
@@ -465,10 +619,13 @@ void TfrmMain::PortCommand(std::function<void()> command) {
 
 void TfrmMain::clConDblClick() {
     PortCommand([this] {
-        if (ComPort1.Connected())
+        if (ComPort1.Connected()) {
+            // Closed on purpose: never reopened by itself.
+            StopWaitingForPort();
             DisconnectPort();
-        else
+        } else {
             ConnectPort(0);
+        }
     });
 }
 
@@ -567,6 +724,16 @@ void TfrmMain::changeEvent(QEvent* event) {
         pnlImg->setToolTip(FromPath(State.DestPath));
     }
 }
+
+#ifdef _WIN32
+// After a sleep the adapter may be gone although no request failed yet: one look at it.
+bool TfrmMain::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const auto* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_POWERBROADCAST && msg->wParam == PBT_APMRESUMEAUTOMATIC)
+        Guarded([this] { CheckPortAfterResume(); });
+    return QWidget::nativeEvent(eventType, message, result);
+}
+#endif
 
 void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
     // The tray menu, where there is no tray to offer it.

@@ -13,6 +13,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -28,6 +29,7 @@ class QTimer;
 
 namespace veldar {
 
+class PortWatch;
 class TComLed;
 class TTrayIconComponent;
 
@@ -123,6 +125,12 @@ public:
     void SaveSettings();
     void ConnectPort(int number);
     void DisconnectPort();
+    // The device of the open port went away: the port is closed as soon as no dump holds
+    // it, and reopened by itself when it comes back (the user's own commands still win).
+    void PortLost();
+    // One look at the open port after the computer woke up.
+    void CheckPortAfterResume();
+    bool WaitingForPort() const { return waitingForPort_; }
     void HideToTray();
     void ShowFromTray();
     void RunDump(bool probeFirst);
@@ -188,6 +196,9 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+#ifdef _WIN32
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
     void contextMenuEvent(QContextMenuEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -215,6 +226,22 @@ private:
     void PortCommand(std::function<void()> command);
     void DumpFinished();
     void TellOpenFailure(const std::exception& error);
+    // The lost or missing port: waited for, looked at when it may be back, reopened.
+    void ClosePortAsLost();
+    void StartWaitingForPort();
+    void StopWaitingForPort();
+    void TryReopenPort();
+    void ReopenPort();
+    bool PortPresent();
+    QStringList PortFolders() const;
+    // Counts the port commands in progress; at the end of the last one, what waited for it.
+    struct Connecting {
+        explicit Connecting(TfrmMain& window);
+        ~Connecting();
+        Connecting(const Connecting&) = delete;
+        Connecting& operator=(const Connecting&) = delete;
+        TfrmMain& window;
+    };
     // The end of a quit, once nothing up the stack holds the port.
     void FinishQuit();
     void FinishQuitLater();
@@ -226,6 +253,12 @@ private:
     WindowPump pump_;
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
+    PortWatch* portWatch_ = nullptr;
+    bool waitingForPort_ = false;
+    // A loss told while a dump or a port command held the port, handled once they end; a
+    // port that came back while an open failure's box was on screen.
+    bool lostLater_ = false;
+    bool reopenLater_ = false;
     bool snapping_ = false;
     std::function<std::optional<ByteString>(const std::filesystem::path&)> readSettings_;
     QuitFrom quitFrom_ = QuitFrom::Menu;

@@ -55,7 +55,12 @@ void TfrmMain::ComPort1CTSChange(TCustomComPort* sender, bool onOff) {
     engine_.ComPort1CTSChange(sender, onOff);
 }
 void TfrmMain::clCtsDblClick() {
-    engine_.clCtsDblClick();
+    try {
+        engine_.clCtsDblClick();
+    } catch (const EComPort& e) {
+        // A gone device is told in the status and the tray, not in a box nobody may answer.
+        if (!ComPort1.IsLostError(e.OsError())) throw;
+    }
 }
 
 void TfrmMain::DumpFinished() {
@@ -65,6 +70,13 @@ void TfrmMain::DumpFinished() {
         FinishQuitLater();
         return;
     }
+    // A device that went away during the dump: the port closes once everything up the
+    // stack has returned; a port command asked for meanwhile runs after that and wins.
+    const DumpSummary& last = engine_.LastDump();
+    if (std::exchange(lostLater_, false) ||
+        (last.End == DumpEnd::PortFailed && ComPort1.IsLostError(last.PortError)))
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { ClosePortAsLost(); }); }, Qt::QueuedConnection);
     // A port command asked for during the dump runs once everything up the stack has
     // returned, the port's hand-over included.
     if (auto command = std::exchange(deferredCommand_, nullptr))

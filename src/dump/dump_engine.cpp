@@ -94,6 +94,7 @@ void DumpEngine::RunDump(bool probeFirst) {
         // failure go on to whoever started the dump. Busy stays set until the port reopens.
         summary_.Records = records;
         summary_.End = DumpEnd::PortFailed;
+        summary_.PortError = e.OsError();
         RescueSave(run);
         view_.SetStatus(e.what());
         throw;

@@ -25,6 +25,7 @@ struct DumpSummary {
     std::filesystem::path File;       // the capture file, when saved
     std::filesystem::path RescueFile; // the copy of what could not be saved normally
     std::int64_t ElapsedMs = 0;       // from the start of the run to its end
+    int PortError = 0;                // the platform's error of a port failure
 };
 
 // What the engine knows of the current or last run. Texts are Windows-1252 bytes.
