@@ -1,8 +1,11 @@
 // VELDAR: receives the measuring device's dumps on a serial port and saves them.
 #include "application.h"
 #include "config_location.h"
+#include "cp1252.h"
 #include "dialogs.h"
 #include "main_window.h"
+#include "program_texts.h"
+#include "qt_text.h"
 #include "single_instance.h"
 
 #include <QDir>
@@ -22,16 +25,22 @@ int main(int argc, char** argv) {
 
     // One VELDAR per folder; a later start shows the first one's window and leaves the port
     // and the settings file alone.
-    veldar::SingleInstance instance(programFolder);
-    if (!instance.Acquire()) {
-        const char* const alreadyRunning = "VELDAR est déjà lancé";
-        std::cerr << alreadyRunning << std::endl;
+    veldar::SingleInstance instance(folder);
+    const veldar::InstanceLock::State lock = instance.Acquire();
+    if (lock == veldar::InstanceLock::State::HeldByLive) {
+        std::cerr << veldar::Cp1252ToUtf8(veldar::texts::AlreadyRunning) << std::endl;
         // Only when the first cannot be reached: its window coming up is answer enough.
         if (!instance.AskFirstToShow())
-            veldar::QtDialogs(nullptr).Message(QString::fromUtf8(alreadyRunning),
+            veldar::QtDialogs(nullptr).Message(veldar::FromCp1252(veldar::texts::AlreadyRunning),
                                                QMessageBox::Information);
         return 0;
     }
+    // One VELDAR per folder is a convenience: a lock that cannot be held never stops it.
+    const QString lockNotTaken =
+        lock == veldar::InstanceLock::State::NotTakable
+            ? veldar::FromCp1252(veldar::texts::LockNotTaken).arg(instance.LockFile())
+            : QString();
+    if (!lockNotTaken.isEmpty()) std::cerr << "VELDAR: " << lockNotTaken.toStdString() << std::endl;
 
     veldar::TfrmMain::Environment environment;
     environment.ExecutableFolder = QDir::toNativeSeparators(programFolder);
@@ -59,6 +68,10 @@ int main(int argc, char** argv) {
         // Start-up goes on with the window as built: port closed, Busy still true.
         frmMain.ShowError(QString::fromLocal8Bit(e.what()));
     }
+    // From the loop, so that a quit closes the box like any other.
+    if (!lockNotTaken.isEmpty())
+        QTimer::singleShot(0, &frmMain,
+                           [&frmMain, lockNotTaken] { frmMain.ShowError(lockNotTaken); });
     // The loop shows the window once; its first activation sends it to the tray.
     QTimer::singleShot(0, &frmMain, [&frmMain] { frmMain.FirstShow(); });
     return app.exec();
