@@ -98,6 +98,10 @@ struct OddLock {
     bool takenOver;
 };
 
+void PrintTo(const OddLock& odd, std::ostream* out) {
+    *out << odd.name;
+}
+
 void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
@@ -202,6 +206,37 @@ TEST_P(StartWithOddLock, StartsOrExplainsAtOnceAndWritesNothingOutside) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lock, StartWithOddLock, ::testing::ValuesIn(OddLocks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A later start that finds a link in the request's name while the first is busy (stopped
+// here): it tells the first through a file of its own, and nothing outside is touched.
+class SecondStartWithOddRequest : public StartWithOddLock {};
+
+TEST_P(SecondStartWithOddRequest, TellsTheFirstThroughAFreshFileAndEndsWithZero) {
+    auto device = Device("devsim.out");
+    auto first = Program("first.out");
+    ASSERT_TRUE(device->WaitForOutput("rx @9600")) << first->Output();
+    first->Signal(SIGSTOP);
+    const fs::path request = root / "VELDAR.show";
+    GetParam().make(request, outside);
+    const auto outsideBefore = Outside();
+
+    auto second = Program("second.out");
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!fs::is_regular_file(fs::symlink_status(request)) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    first->Signal(SIGCONT);
+    EXPECT_EQ(second->Wait(10s), 0) << second->Output();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(request))) << "the first took the request";
+    EXPECT_EQ(Outside(), outsideBefore);
+
+    first->Signal(SIGTERM);
+    EXPECT_EQ(first->Wait(10s), 0) << first->Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Request, SecondStartWithOddRequest,
+                         ::testing::Values(OddLocks[6], OddLocks[7]),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
