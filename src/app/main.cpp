@@ -4,6 +4,7 @@
 #include "cp1252.h"
 #include "dialogs.h"
 #include "main_window.h"
+#include "native_path.h"
 #include "program_texts.h"
 #include "qt_text.h"
 #include "single_instance.h"
@@ -20,8 +21,10 @@ int main(int argc, char** argv) {
     veldar::TApplication::ChoosePlatform();
     veldar::TApplication app(argc, argv);
     const std::filesystem::path folder = veldar::ProgramFolder(
-        veldar::BuiltLayout(), QCoreApplication::applicationDirPath().toStdU16String());
-    const QString programFolder = QString::fromStdU16String(folder.u16string());
+        veldar::BuiltLayout(),
+        veldar::ExecutableFolderOf(QCoreApplication::applicationDirPath().toStdU16String()));
+    // Through FromPath, whose text ToPath turns back into the folder's own bytes.
+    const QString programFolder = veldar::FromPath(folder);
 
     // One VELDAR per folder; a later start shows the first one's window and leaves the port
     // and the settings file alone.
@@ -44,6 +47,10 @@ int main(int argc, char** argv) {
 
     veldar::TfrmMain::Environment environment;
     environment.ExecutableFolder = QDir::toNativeSeparators(programFolder);
+#ifndef _WIN32
+    // The COMn links are looked up in the folder's bytes, not in its text.
+    environment.Device = veldar::CreatePlatformDevice(folder.native());
+#endif
     veldar::TfrmMain frmMain(std::move(environment));
     app.ShowException = [&frmMain](const QString& text) { frmMain.ShowError(text); };
     QObject::connect(&instance, &veldar::SingleInstance::ShowRequested, &frmMain, [&frmMain] {

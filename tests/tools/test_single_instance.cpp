@@ -18,22 +18,22 @@ using namespace std::chrono_literals;
 
 class OnceFolder {
 protected:
-    OnceFolder() {
-        root = veldar::test::NewProgramFolder("once");
+    explicit OnceFolder(const std::string& tag = "once") {
+        root = veldar::test::NewProgramFolder(tag);
         // Written with line feeds only: a file the program wrote has CR LF.
         std::ofstream(root / "VELDAR.ini") << UserSettings;
     }
     ~OnceFolder() { fs::remove_all(root); }
 
     // A silent device: the program opens the port and probes it, which the simulator logs.
-    std::unique_ptr<Child> Device(const std::string& log) {
-        fs::remove(root / "COM1");
+    std::unique_ptr<Child> Device(const std::string& log, const std::string& com = "1") {
+        fs::remove(root / ("COM" + com));
         auto child = std::make_unique<Child>(
-            std::vector<std::string>{VELDAR_DEVSIM, "--link-dir", root.string(), "--com", "1",
+            std::vector<std::string>{VELDAR_DEVSIM, "--link-dir", root.string(), "--com", com,
                                      "--timeout", "60", "--silent"},
             root / log);
         auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!fs::is_symlink(root / "COM1") && std::chrono::steady_clock::now() < deadline)
+        while (!fs::is_symlink(root / ("COM" + com)) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
         return child;
     }
@@ -238,5 +238,33 @@ TEST_P(SecondStartWithOddRequest, TellsTheFirstThroughAFreshFileAndEndsWithZero)
 INSTANTIATE_TEST_SUITE_P(Request, SecondStartWithOddRequest,
                          ::testing::Values(OddLocks[6], OddLocks[7]),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A program folder whose name is Latin-1, not UTF-8: the settings, the COMn links and the lock
+// are those beside the executable, and no folder of a decoded name appears.
+class LatinOneFolder : public ::testing::Test, protected OnceFolder {
+protected:
+    LatinOneFolder()
+        : OnceFolder("Donn\xe9"
+                     "es") {}
+};
+
+TEST_F(LatinOneFolder, SettingsReadAndWrittenBesideTheExecutable) {
+    // Only the port the settings name leads to the device.
+    std::ofstream(root / "VELDAR.ini") << "[PORT_COMM]\nCOM2\n";
+    // The name Qt's decoding gives the folder.
+    std::string decoded = root.filename().string();
+    decoded.replace(decoded.find('\xe9'), 1, "\xef\xbf\xbd");
+    const fs::path lossy = root.parent_path() / decoded;
+    auto device = Device("devsim.out", "2");
+    auto program = Program("veldar.out");
+    ASSERT_TRUE(device->WaitForOutput("rx @9600")) << program->Output();
+    EXPECT_TRUE(fs::is_regular_file(root / "VELDAR.lock"));
+
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(10s), 0) << program->Output();
+    EXPECT_NE(Settings().find("[PORT_COMM]\r\nCOM2\r\n"), std::string::npos) << Settings();
+    EXPECT_FALSE(fs::exists(root / "VELDAR.lock"));
+    EXPECT_FALSE(fs::exists(lossy));
+}
 
 } // namespace
