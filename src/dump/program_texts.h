@@ -24,6 +24,8 @@ inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
 inline constexpr char PartialSuffix[] = "_partiel";
+// Added to the name of a settings file that could not be read, kept aside at quit.
+inline constexpr char UnreadableSettingsSuffix[] = ".illisible";
 
 // --- the window's status and port commands ---
 // The label's text before the port opens: "vidage", not the dump's "dévidage".
