@@ -18,8 +18,16 @@
 #endif
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    // Before the lock is taken: a quit signal at any moment of the start-up ends the program
+    // as "Quitter" does, the lock removed, instead of killing it.
+    veldar::QuitSignals::Install();
+#endif
     veldar::TApplication::ChoosePlatform();
     veldar::TApplication app(argc, argv);
+#ifndef _WIN32
+    veldar::QuitSignals quitSignals;
+#endif
     const std::filesystem::path folder = veldar::ProgramFolder(
         veldar::BuiltLayout(),
         veldar::ExecutableFolderOf(QCoreApplication::applicationDirPath().toStdU16String()));
@@ -32,8 +40,15 @@ int main(int argc, char** argv) {
     const veldar::InstanceLock::State lock = instance.Acquire();
     if (lock == veldar::InstanceLock::State::HeldByLive) {
         std::cerr << veldar::Cp1252ToUtf8(veldar::texts::AlreadyRunning) << std::endl;
+        bool quit = false;
+#ifndef _WIN32
+        QObject::connect(&quitSignals, &veldar::QuitSignals::QuitRequested, &app, [&quit] {
+            quit = true;
+            QApplication::closeAllWindows();
+        });
+#endif
         // Only when the first cannot be reached: its window coming up is answer enough.
-        if (!instance.AskFirstToShow())
+        if (!instance.AskFirstToShow() && !quit)
             veldar::QtDialogs(nullptr).Message(veldar::FromCp1252(veldar::texts::AlreadyRunning),
                                                QMessageBox::Information);
         return 0;
@@ -64,7 +79,6 @@ int main(int argc, char** argv) {
         &app, &QGuiApplication::commitDataRequest, &frmMain,
         [&frmMain](QSessionManager&) { frmMain.WMQueryEndSession(); }, Qt::DirectConnection);
 #ifndef _WIN32
-    veldar::QuitSignals quitSignals;
     QObject::connect(&quitSignals, &veldar::QuitSignals::QuitRequested, &frmMain,
                      [&frmMain] { frmMain.RequestQuit(veldar::TfrmMain::QuitFrom::Signal); });
 #endif
