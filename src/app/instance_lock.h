@@ -15,7 +15,8 @@ public:
     enum class State {
         Taken,      // this program holds the lock
         HeldByLive, // a running program holds it
-        NotTakable, // no lock can be held there: a folder, a FIFO, a link, no permission...
+        NotTakable, // something in the way: a folder, a FIFO, a link, a file without rights...
+        Unwritable, // nothing there, and no file can be made (a read-only folder)
     };
 
     explicit InstanceLock(std::filesystem::path file) : file_(std::move(file)) {}

@@ -36,7 +36,10 @@ InstanceLock::State InstanceLock::Take() {
     for (int attempt = 0; attempt < 5; ++attempt) {
         const int fd =
             ::open(file_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-        if (fd < 0) return State::NotTakable;
+        if (fd < 0) {
+            struct stat named {};
+            return ::lstat(file_.c_str(), &named) == 0 ? State::NotTakable : State::Unwritable;
+        }
         struct stat opened {};
         if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
             ::close(fd);

@@ -49,8 +49,10 @@ InstanceLock::State InstanceLock::Take() {
     // system closes it when that program ends, however it ends.
     HANDLE h = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION ? State::HeldByLive : State::NotTakable;
+    if (h == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION) return State::HeldByLive;
+        return Attributes(file_) == INVALID_FILE_ATTRIBUTES ? State::Unwritable : State::NotTakable;
+    }
     if (!IsRegularFile(h)) {
         CloseHandle(h);
         return State::NotTakable;

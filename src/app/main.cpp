@@ -59,6 +59,11 @@ int main(int argc, char** argv) {
             ? veldar::FromCp1252(veldar::texts::LockNotTaken).arg(instance.LockFile())
             : QString();
     if (!lockNotTaken.isEmpty()) std::cerr << "VELDAR: " << lockNotTaken.toStdString() << std::endl;
+    // A folder nobody may write to (a read-only share) is no fault of the user's: no box.
+    if (lock == veldar::InstanceLock::State::Unwritable)
+        std::cerr << "VELDAR: " << instance.LockFile().toStdString()
+                  << " cannot be written; a second VELDAR in this folder is not detected"
+                  << std::endl;
 
     veldar::TfrmMain::Environment environment;
     environment.ExecutableFolder = QDir::toNativeSeparators(programFolder);

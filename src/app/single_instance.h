@@ -23,7 +23,8 @@ public:
 
     // Takes the folder's lock; a lock no running program holds is taken over. Taken: the
     // folder is watched for requests from now on. NotTakable: the program runs without a
-    // lock, after telling the user which file is in the way (LockFile).
+    // lock, after telling the user which file is in the way (LockFile). Unwritable (a
+    // read-only folder): it runs without a lock, said on standard error only.
     InstanceLock::State Acquire();
 
     // Asks the VELDAR that holds the lock to show its window; false when it has not taken the

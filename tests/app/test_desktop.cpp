@@ -198,8 +198,8 @@ TEST_F(Item13_OneVeldarPerFolder, ALaterStartFindsTheFirstAndAsksItToShowItsWind
 TEST_F(Item13_OneVeldarPerFolder, AFolderWhereNoLockCanBeWrittenDoesNotStopTheProgram) {
     std::ofstream(root / "file") << "x";
     SingleInstance instance(root / "file");
-    // The program starts all the same, after naming the file.
-    EXPECT_EQ(instance.Acquire(), InstanceLock::State::NotTakable);
+    // The program starts all the same.
+    EXPECT_EQ(instance.Acquire(), InstanceLock::State::Unwritable);
 }
 
 // --- "Voir le fichier" ---
