@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 #include <system_error>
+#ifndef _WIN32
+#include <climits>
+#include <unistd.h>
+#endif
 
 namespace veldar {
 
@@ -10,6 +14,18 @@ FolderLayout BuiltLayout() {
     return FolderLayout::Installed;
 #else
     return FolderLayout::Portable;
+#endif
+}
+
+std::filesystem::path ExecutableFolderOf(const std::filesystem::path& fallback) {
+#ifdef _WIN32
+    return fallback;
+#else
+    // Read as bytes: a decoded name would lose those of a folder that is not UTF-8.
+    char exe[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof exe) return fallback;
+    return std::filesystem::path(std::string(exe, static_cast<std::size_t>(length))).parent_path();
 #endif
 }
 

@@ -20,6 +20,11 @@ enum class FolderLayout {
 // The layout this build was made for (the CMake option VELDAR_INSTALLED_LAYOUT).
 FolderLayout BuiltLayout();
 
+// The folder of the running executable as the system names it: on Linux the bytes of
+// /proc/self/exe, whatever they are; `fallback` where the system does not tell (and on
+// Windows, where the caller's wide path is exact).
+std::filesystem::path ExecutableFolderOf(const std::filesystem::path& fallback);
+
 // One environment variable; nothing when it is unset.
 using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
 std::optional<std::string> ProcessEnvironment(const char* name);

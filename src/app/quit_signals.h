@@ -11,6 +11,11 @@ namespace veldar {
 class QuitSignals : public QObject {
     Q_OBJECT
 public:
+    // First thing in main, before the application exists: from then on a quit signal waits in
+    // the socket until the event loop hears it, however early it comes.
+    static void Install();
+
+    // Hears the signals (installing the handler when Install has not).
     explicit QuitSignals(QObject* parent = nullptr);
     ~QuitSignals() override;
 

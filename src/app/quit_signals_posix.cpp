@@ -27,10 +27,22 @@ void SetNonBlocking(int fd) {
 
 } // namespace
 
-QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+void QuitSignals::Install() {
+    if (signalSockets[0] >= 0) return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) return;
     SetNonBlocking(signalSockets[0]);
     SetNonBlocking(signalSockets[1]);
+    struct sigaction action {};
+    action.sa_handler = OnQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(sig, &action, nullptr);
+}
+
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+    Install();
+    if (signalSockets[1] < 0) return;
     notifier_ = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         // Every byte a storm of signals left means the same quit.
@@ -39,12 +51,6 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
         }
         emit QuitRequested();
     });
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGHUP, SIGINT})
-        sigaction(sig, &action, nullptr);
 }
 
 QuitSignals::~QuitSignals() {

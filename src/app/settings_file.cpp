@@ -1,5 +1,6 @@
 #include "settings_file.h"
 
+#include "program_texts.h"
 #include "regular_file.h"
 #include "text_int.h"
 
@@ -141,6 +142,21 @@ fs::path RealFile(const fs::path& path) {
     return ec ? path : real;
 }
 
+// A file that cannot be read as settings (too large, failing reads) may be the user's: it
+// goes under a name of its own, never over an earlier one. False when it could not.
+bool KeepAside(const fs::path& file) {
+    std::error_code ec;
+    for (int n = 1; n <= 100; ++n) {
+        fs::path aside = file;
+        aside += texts::UnreadableSettingsSuffix;
+        if (n > 1) aside += std::to_string(n);
+        if (fs::exists(fs::symlink_status(aside, ec))) continue;
+        fs::rename(file, aside, ec);
+        return !ec;
+    }
+    return false;
+}
+
 // No write permission at all (the read-only attribute on Windows). Asked of the mode, as
 // root may write anything.
 bool IsReadOnly(const fs::file_status& status) {
@@ -208,6 +224,9 @@ SettingsWrite WriteSettingsFile(const fs::path& path, const ByteString& content)
     // Only a regular file is ever written: opening a FIFO could block the quit for good, and
     // a device is no place for settings.
     if (fs::exists(status) && !fs::is_regular_file(status)) return SettingsWrite::Failed;
+    if (fs::is_regular_file(status) && !ReadRegularFile(real, MaxSettingsFileSize) &&
+        !KeepAside(real))
+        return SettingsWrite::Failed;
 
     fs::path temp = real;
     temp += ".tmp";

@@ -38,7 +38,10 @@ enum class SettingsWrite { Written, Failed };
 // then renames it over the old file. When that temporary file cannot be created, an existing
 // file is rewritten in place instead. A link is followed: the file it points to is replaced and
 // the link kept. Only a regular file is written: a FIFO, a device or a file marked read-only
-// is left alone and the write fails. On failure the temporary file is removed.
+// is left alone and the write fails. A regular file that cannot be read as settings (larger
+// than MaxSettingsFileSize, failing reads) is first renamed to its name followed by
+// ".illisible" (then ".illisible2"...); the write fails when it cannot be. On failure the
+// temporary file is removed.
 SettingsWrite WriteSettingsFile(const std::filesystem::path& path, const ByteString& content);
 
 inline constexpr char SettingsUnreadable[] = "Impossible de lire le fichier de param\xE8tres";

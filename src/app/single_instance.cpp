@@ -1,9 +1,9 @@
 #include "single_instance.h"
 
+#include "native_path.h"
+
 #include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 #include <iostream>
 
@@ -15,32 +15,26 @@ constexpr int ReachFirstMs = 3000;
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString& folder, QObject* parent)
-    : QObject(parent), folder_(QDir(folder).absolutePath()),
-      showRequest_(QDir(folder_).absoluteFilePath(QString::fromLatin1(ShowRequestFileName))),
-      lock_(QDir(folder_).absoluteFilePath(QString::fromLatin1(LockFileName))) {
-    // Held for the whole run: the lock is stale only when its program has ended.
-    lock_.setStaleLockTime(0);
-}
+SingleInstance::SingleInstance(const std::filesystem::path& folder, QObject* parent)
+    : QObject(parent), folder_(std::filesystem::absolute(folder)),
+      showRequest_(folder_ / ShowRequestFileName), lock_(folder_ / LockFileName) {}
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::Acquire() {
-    if (!lock_.tryLock(0)) {
-        if (lock_.error() == QLockFile::LockFailedError) return false;
-        std::cerr << "VELDAR: " << QDir::toNativeSeparators(lock_.fileName()).toStdString()
-                  << " cannot be written; a second VELDAR in this folder is not detected"
-                  << std::endl;
-        return true;
-    }
-    Watch();
-    return true;
+InstanceLock::State SingleInstance::Acquire() {
+    const InstanceLock::State state = lock_.Take();
+    if (state == InstanceLock::State::Taken) Watch();
+    return state;
+}
+
+QString SingleInstance::LockFile() const {
+    return QDir::toNativeSeparators(FromPath(lock_.File()));
 }
 
 void SingleInstance::Watch() {
     watcher_ = std::make_unique<QFileSystemWatcher>();
-    if (!watcher_->addPath(folder_)) {
-        std::cerr << "VELDAR: " << QDir::toNativeSeparators(folder_).toStdString()
+    if (!watcher_->addPath(FromPath(folder_))) {
+        std::cerr << "VELDAR: " << QDir::toNativeSeparators(FromPath(folder_)).toStdString()
                   << " cannot be watched; a second VELDAR cannot show this one's window"
                   << std::endl;
         return;
@@ -55,7 +49,7 @@ void SingleInstance::Watch() {
 
 void SingleInstance::TakeShowRequest() {
     // Removing the request is the answer the later start waits for.
-    if (QFileInfo::exists(showRequest_) && QFile::remove(showRequest_)) emit ShowRequested();
+    if (TakeShowRequestFile(showRequest_)) emit ShowRequested();
 }
 
 bool SingleInstance::AskFirstToShow() {
@@ -65,18 +59,17 @@ bool SingleInstance::AskFirstToShow() {
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
-        if (!QFileInfo::exists(showRequest_)) loop.quit();
+        if (!ShowRequestWaiting(showRequest_)) loop.quit();
     });
-    watcher.addPath(folder_);
+    watcher.addPath(FromPath(folder_));
 
-    // Written under another name and renamed: the first never sees half a request.
-    QSaveFile request(showRequest_);
-    if (!request.open(QIODevice::WriteOnly) || !request.commit()) return false;
+    // Empty: its coming is the whole request, so the first never sees half of one.
+    if (!LeaveShowRequest(showRequest_)) return false;
     deadline.start(ReachFirstMs);
-    if (QFileInfo::exists(showRequest_)) loop.exec();
-    if (!QFileInfo::exists(showRequest_)) return true;
+    if (ShowRequestWaiting(showRequest_)) loop.exec();
+    if (!ShowRequestWaiting(showRequest_)) return true;
     // Nobody took it: a program that starts here later must not show its window for it.
-    QFile::remove(showRequest_);
+    TakeShowRequestFile(showRequest_);
     return false;
 }
 

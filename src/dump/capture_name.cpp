@@ -20,16 +20,21 @@ bool IsRefused(char c) {
     return u < 32 || u == 127 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
 }
 
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, alone or before an extension, in any case.
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 and the superscripts COM¹-COM³, LPT¹-LPT³, alone
+// or before an extension, in any case. Windows drops the spaces that end the name before
+// its extension: "CON .txt" is CON too.
 bool IsReservedDeviceName(const std::string& name) {
     std::string stem = name.substr(0, name.find('.'));
+    stem.erase(stem.find_last_not_of(' ') + 1);
     std::transform(stem.begin(), stem.end(), stem.begin(), [](char c) {
         return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     });
     static constexpr std::array<std::string_view, 4> Plain = {"CON", "PRN", "AUX", "NUL"};
     if (std::find(Plain.begin(), Plain.end(), stem) != Plain.end()) return true;
+    // Windows-1252 superscripts one, two, three.
+    static constexpr std::string_view Digits = "123456789\xB9\xB2\xB3";
     return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           stem[3] >= '1' && stem[3] <= '9';
+           Digits.find(stem[3]) != std::string_view::npos;
 }
 
 // What one Windows-1252 character takes in a file name: its UTF-8 form, up to three bytes.

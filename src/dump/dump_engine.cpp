@@ -108,6 +108,10 @@ bool DumpEngine::RequestPhase(ByteString& requestWord) {
         if (pump_.StopRequested()) throw DumpStopped{};
         pump_.ProcessMessages();
         requestWord = requestWord == "LOAD" ? "READ" : "LOAD";
+        // Only the first reads after a request count: what waits from before (a late answer,
+        // noise) goes, in the driver and in the device's own queue. Not a read: no trace, no
+        // time. A failing port fails the send that follows.
+        port_.Device().Purge(win::PURGE_RXCLEAR);
         port_.SendText(requestWord + "\r");
         for (int wait = 0; wait <= 50; wait += 5) {
             pump_.WaitForLineEnd(port_, wait);

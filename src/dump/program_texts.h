@@ -24,6 +24,8 @@ inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
 inline constexpr char PartialSuffix[] = "_partiel";
+// Added to the name of a settings file that could not be read, kept aside at quit.
+inline constexpr char UnreadableSettingsSuffix[] = ".illisible";
 
 // --- the window's status and port commands ---
 // The label's text before the port opens: "vidage", not the dump's "dévidage".
@@ -41,6 +43,12 @@ inline constexpr char PortChangeDefault[] = "0";
 inline constexpr char InvalidEntry[] = "La saisie est invalide";
 inline constexpr char SettingsNotWritten[] = "Impossible d'\xE9\x63rire dans le fichier de "
                                              "param\xE8tres";
+// A later start while the first holds the folder's lock and does not answer.
+inline constexpr char AlreadyRunning[] = "VELDAR est d\xE9j\xE0 lanc\xE9";
+// %1: the lock file that is in the way (a folder, a FIFO, a link, a file without rights).
+inline constexpr char LockNotTaken[] =
+    "Le fichier %1 ne peut pas servir de verrou : un second VELDAR lanc\xE9 dans ce dossier "
+    "ne serait pas d\xE9tect\xE9.\nSupprimez-le. VELDAR d\xE9marre quand m\xEAme.";
 inline constexpr char NoNotificationArea[] =
     "aucune zone de notification trouv\xE9\x65 ; la fen\xEAtre est r\xE9\x64uite dans la "
     "barre des t\xE2\x63hes.";

@@ -171,35 +171,35 @@ protected:
         fs::create_directories(root / "b");
     }
     ~Item13_OneVeldarPerFolder() override { fs::remove_all(root); }
-    static QString Folder(const fs::path& path) { return QString::fromStdString(path.string()); }
     fs::path root;
 };
 
 TEST_F(Item13_OneVeldarPerFolder, ALaterStartFindsTheFirstAndAsksItToShowItsWindow) {
-    auto first = std::make_unique<SingleInstance>(Folder(root / "a"));
-    ASSERT_TRUE(first->Acquire());
+    auto first = std::make_unique<SingleInstance>(root / "a");
+    ASSERT_EQ(first->Acquire(), InstanceLock::State::Taken);
     int shows = 0;
     QObject::connect(first.get(), &SingleInstance::ShowRequested, [&] { ++shows; });
 
-    SingleInstance later(Folder(root / "a"));
-    EXPECT_FALSE(later.Acquire());
+    SingleInstance later(root / "a");
+    EXPECT_EQ(later.Acquire(), InstanceLock::State::HeldByLive);
     EXPECT_TRUE(later.AskFirstToShow());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (shows == 0 && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(shows, 1);
 
-    SingleInstance elsewhere(Folder(root / "b"));
-    EXPECT_TRUE(elsewhere.Acquire()) << "another folder, another VELDAR";
+    SingleInstance elsewhere(root / "b");
+    EXPECT_EQ(elsewhere.Acquire(), InstanceLock::State::Taken) << "another folder, another VELDAR";
 
     first.reset();
-    EXPECT_TRUE(later.Acquire()) << "the first has ended";
+    EXPECT_EQ(later.Acquire(), InstanceLock::State::Taken) << "the first has ended";
 }
 
 TEST_F(Item13_OneVeldarPerFolder, AFolderWhereNoLockCanBeWrittenDoesNotStopTheProgram) {
     std::ofstream(root / "file") << "x";
-    SingleInstance instance(Folder(root / "file"));
-    EXPECT_TRUE(instance.Acquire());
+    SingleInstance instance(root / "file");
+    // The program starts all the same.
+    EXPECT_EQ(instance.Acquire(), InstanceLock::State::Unwritable);
 }
 
 // --- "Voir le fichier" ---

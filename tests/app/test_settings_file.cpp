@@ -397,6 +397,19 @@ TEST_F(SettingsFileTest, AFolderOfThatNameIsNoFile) {
     EXPECT_EQ(ReadSettingsFile(ini), std::nullopt);
 }
 
+TEST_F(SettingsFileTest, AnUnreadableFileIsKeptAsideNeverOverAnEarlierOne) {
+    const ByteString first(MaxSettingsFileSize + 1, 'a');
+    const ByteString second(MaxSettingsFileSize + 1, 'b');
+    Put(ini, first);
+    ASSERT_EQ(WriteSettingsFile(ini, NoOption), SettingsWrite::Written);
+    Put(ini, second);
+    ASSERT_EQ(WriteSettingsFile(ini, NoOption), SettingsWrite::Written);
+    EXPECT_EQ(Get(ini), NoOption);
+    EXPECT_EQ(Get(root / "VELDAR.ini.illisible"), first);
+    EXPECT_EQ(Get(root / "VELDAR.ini.illisible2"), second);
+    EXPECT_EQ(Entries(), 3u);
+}
+
 TEST_F(SettingsFileTest, WhatIsWrittenIsReadBack) {
     ByteString text = FormatSettings("COM12", "C:\\Relev\xE9s", true, false, true);
     ASSERT_EQ(WriteSettingsFile(ini, text), SettingsWrite::Written);

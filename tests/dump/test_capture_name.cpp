@@ -33,6 +33,13 @@ TEST(CaptureName, NothingLeavesTheFolderOrNamesADevice) {
     EXPECT_EQ(SafeFileName("NUL.txt"), "_NUL.txt");
     EXPECT_EQ(SafeFileName("Com3"), "_Com3");
     EXPECT_EQ(SafeFileName("lpt9.log"), "_lpt9.log");
+    EXPECT_EQ(SafeFileName("COM\xB9"), "_COM\xB9");
+    EXPECT_EQ(SafeFileName("lpt\xB2.txt"), "_lpt\xB2.txt");
+    EXPECT_EQ(SafeFileName("COM\xB3"), "_COM\xB3");
+    EXPECT_EQ(SafeFileName("CON .x"), "_CON .x");
+    EXPECT_EQ(SafeFileName("nul  ..txt"), "_nul  ..txt");
+    EXPECT_EQ(SafeFileName("COM\xB4"), "COM\xB4");
+    EXPECT_EQ(SafeFileName("C ON.x"), "C ON.x");
     EXPECT_EQ(SafeFileName("  \t"), "");
 }
 

@@ -37,6 +37,20 @@ TEST_F(DumpTest, AnAcknowledgementSplitOverTwoReadsIsNotRecognised) {
     EXPECT_EQ(host.Log.back(), "ACK non arriv\xE9");
 }
 
+TEST_F(DumpTest, WhatWaitsBeforeTheRequestIsDroppedSoItsAcknowledgementIsRead) {
+    Device(Payloads({"abc", "def"}));
+    host.Auto = true;
+    // Stale answers: read with the acknowledgement, they would hide it.
+    ByteString noise;
+    while (noise.size() < 2048)
+        noise += "NAK\r";
+    line->Deliver(VirtualLine::A, noise);
+    engine.RunDump(false);
+    EXPECT_EQ(driver->Model().Stats().requestsReceived, 1);
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::Saved);
+    EXPECT_EQ(state.CaptureText, "abc\r\ndef\r\n");
+}
+
 TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     Device(Payloads({"abc", "Relev\xE9 2"}, true, "ABC"));
     std::vector<ByteString> statuses;

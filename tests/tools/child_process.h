@@ -69,6 +69,7 @@ public:
     }
 
     void Signal(int sig) { kill(pid_, sig); }
+    pid_t Pid() const { return pid_; }
     bool Started() const { return pid_ > 0; }
     std::string Output() const {
         std::ifstream in(output_);

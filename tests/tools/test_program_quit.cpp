@@ -133,6 +133,32 @@ TEST_F(ProgramQuit, WhileTheStartUpMessageBoxIsOpen) {
     Terminate(*program);
 }
 
+// Whether the process has its own handler for the signal. Before its main() runs (the system
+// still loading its libraries) nothing can catch one: the test never sends that early.
+bool Catches(pid_t pid, int sig) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
+
+TEST_F(ProgramQuit, RightAfterLaunchEndsCleanlyAndLeavesNoLock) {
+    auto device = Device({"--silent"});
+    for (auto delay : {10ms, 15ms, 20ms, 25ms}) {
+        auto program = Program();
+        std::this_thread::sleep_for(delay);
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        // Whichever comes first: the handler must be there before the lock.
+        while (!Catches(program->Pid(), SIGTERM) && !fs::exists(root / "VELDAR.lock") &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(100us);
+        program->Signal(SIGTERM);
+        EXPECT_EQ(program->Wait(10s), 0) << delay.count() << " ms: " << program->Output();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(root / "VELDAR.lock"))) << delay.count();
+    }
+}
+
 // 4000 quit signals, SIGTERM and SIGHUP in turn, in about half a second.
 void Storm(Child& program) {
     for (int i = 0; i < 4000; ++i) {
