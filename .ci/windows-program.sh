@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows program as its users run it, under Wine on a virtual display: the portable
-# zip unpacked into a fresh folder, COM1 mapped to a pseudo-terminal driven by the device
-# simulator, a dump of a few hundred records with a header checked byte for byte, then an
-# end-of-session quit that must write VELDAR.ini. A screenshot of the window after the dump
+# zip unpacked into a fresh folder, COM1 mapped to a link that the device simulator points
+# at its pseudo-terminal. The adapter is pulled in the middle of the first dump (the link
+# goes) and comes back 1.5 s later on a new pseudo-terminal: the accepted records are in the
+# rescue copy, and the dump that follows, with no user action, is checked byte for byte.
+# Then an end-of-session quit that must write VELDAR.ini. A screenshot of the window after the dump
 # is kept as build/windows-after-dump.png.
 # Run from the repository root after ./veldar.sh windows (and the native build).
 set -euo pipefail
@@ -68,20 +70,24 @@ unzip -q "$zip" -d "$WINEPREFIX/drive_c"
 
 records=$work/records.txt
 for i in $(seq 1 300); do echo "WIN $i;$((i * 53 % 1000)),$((i % 7));OK"; done >"$records"
+# The simulator keeps its link in $work/line; Wine's COM1 points at that link, so the port
+# follows the simulator's new pseudo-terminal after the unplug as a replugged adapter does.
+mkdir -p "$work/line"
+com1=$work/line/COM1
 build/veldar-devsim --records "$records" --header WINDUMP --kick-every 2 --timeout 240 \
-    --quiet >"$work/devsim.log" 2>&1 &
+    --link-dir "$work/line" --com 1 --unplug-after 100 --back-after 1500 --quiet \
+    >"$work/devsim.log" 2>&1 &
 sim=$!
-wait_for 10 "pseudo-terminal from the simulator" grep -q '^slave: ' "$work/devsim.log"
-pty=$(sed -n 's/^slave: //p' "$work/devsim.log" | head -n 1)
+wait_for 10 "link from the simulator" test -L "$com1"
 
 # Wine lays its COM links anew at each start from the registry's port list.
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >"$work/reg.log" 2>&1
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f >"$work/reg.log" 2>&1
 wineserver -w
 # The server outlives this command; its own output goes to the log, not to CI's.
 wineserver -p >"$work/wineserver.log" 2>&1
 wine cmd /c exit >>"$work/reg.log" 2>&1
-com1_is_pty() { [ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$pty" ]; }
-wait_for 30 "COM1 link to $pty" com1_is_pty
+com1_is_link() { [ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$com1" ]; }
+wait_for 30 "COM1 link to $com1" com1_is_link
 
 (cd "$dir" && exec wine ./veldar.exe) >"$work/veldar.log" 2>&1 &
 app=$!
@@ -91,7 +97,13 @@ expected=$work/expected.txt
 sed 's/$/\r/' "$records" >"$expected"
 capture_complete() { [ -f "$capture" ] && cmp -s "$capture" "$expected"; }
 wait_for 240 "complete capture $capture" capture_complete
-echo "windows-program: the capture holds the simulator's $(wc -l <"$records") records, byte for byte"
+grep -q '] unplugged:' "$work/devsim.log" || fail "the simulator never unplugged"
+rescue=$(ls "$dir"/*_partiel*.txt 2>/dev/null | head -n 1)
+[ -n "$rescue" ] || fail "no rescue copy of the dump the unplug cut short"
+head -n 99 "$expected" | cmp -s - "$rescue" ||
+    fail "the rescue copy does not hold the 99 accepted records"
+echo "windows-program: unplugged mid-dump, the rescue copy holds the 99 accepted records;" \
+    "back 1.5 s later, the next dump holds the simulator's $(wc -l <"$records") records, byte for byte"
 import -display "$DISPLAY" -window root build/windows-after-dump.png 2>/dev/null ||
     echo "windows-program: no screenshot" >&2
 

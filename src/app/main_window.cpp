@@ -569,6 +569,8 @@ QStringList TfrmMain::PortFolders() const {
         const QString name = FromPath(folder.lexically_normal());
         if (!name.isEmpty() && !folders.contains(name)) folders.append(name);
     };
+    // Where COMn links are made, whether or not one is there now.
+    add(exeFolder_);
     const fs::path device = ResolvePortPath(ComPort1.Port(), exeFolder_.string());
     add(fs::path(device).parent_path());
     std::error_code error;

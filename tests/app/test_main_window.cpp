@@ -101,6 +101,24 @@ TEST_F(WindowTest, AFailedOpenTellsAndKeepsTheNewName) {
     EXPECT_TRUE(window->State.Busy) << "still true from the start";
 }
 
+// The port appears while the open failure's box is on screen (nobody there to answer it):
+// the box goes, and the port opens once the command has returned.
+TEST_F(WindowTest, APortAppearingUnderTheOpenFailureBoxOpensAfterIt) {
+    line->SetUnplugged(VirtualLine::A, true);
+    bool cancelledInBox = false;
+    boxes->OnMessage = [&] {
+        line->SetUnplugged(VirtualLine::A, false);
+        std::ofstream(folder / "COM1.new").put('x');
+        cancelledInBox = PumpUntil([&] { return boxes->Cancellations > 0; });
+        EXPECT_FALSE(window->ComPort1.Connected()) << "never opened inside the box";
+    };
+    window->ConnectPort(1);
+    EXPECT_TRUE(cancelledInBox);
+    EXPECT_TRUE(window->WaitingForPort());
+    ASSERT_TRUE(PumpUntil([&] { return window->ComPort1.Connected(); }));
+    EXPECT_FALSE(window->State.Busy);
+}
+
 TEST_F(WindowTest, TheConnectionLedClosesAndReopens) {
     window->ConnectPort(1);
     std::vector<std::string> order;
@@ -284,7 +302,10 @@ TEST_F(WindowDump, APortCommandDuringTheDumpRunsAfterIt) {
     EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
 }
 
-TEST_F(WindowDump, AfterAPortFailureThePortCommandsStillWork) {
+// The adapter is pulled during a dump: once the dump has ended the port is closed, the
+// status and the tray say so without a box, and the port opens again by itself when the
+// link comes back; the next dump needs no click.
+TEST_F(WindowDump, APortLostInADumpIsClosedThenReopenedWhenItComesBack) {
     auto config = devsim::DeviceConfig{};
     config.payloads = {"un", "deux", "trois"};
     config.hangUpAfterRecords = 1;
@@ -293,13 +314,44 @@ TEST_F(WindowDump, AfterAPortFailureThePortCommandsStillWork) {
     device.Model().RaiseCts(true);
     device.Step(nowMs);
     ASSERT_TRUE(PumpUntil([&] { return device.Model().HungUp() && !window->DumpRunning(); }));
-    EXPECT_TRUE(window->State.Busy) << "no dump until the port is opened again";
+    ASSERT_TRUE(PumpUntil([&] { return !window->ComPort1.Connected(); }));
+    EXPECT_FALSE(line->IsAcquired(VirtualLine::A)) << "the handle goes at once";
+    EXPECT_TRUE(window->WaitingForPort());
+    EXPECT_TRUE(window->State.Busy) << "no dump on the closed port";
+    EXPECT_TRUE(Status().startsWith(QString::fromUtf8("Appareil déconnecté")));
+    EXPECT_TRUE(tray->toolTip.contains("COM1"));
+    EXPECT_TRUE(boxes->Messages.isEmpty());
+
     line->SetUnplugged(VirtualLine::A, false);
-    window->clConDblClick();
-    EXPECT_FALSE(window->ComPort1.Connected());
-    window->clConDblClick();
-    EXPECT_TRUE(window->ComPort1.Connected());
+    // The COMn link made again in the program's folder.
+    std::ofstream(folder / "COM1.new").put('x');
+    ASSERT_TRUE(PumpUntil([&] { return window->ComPort1.Connected(); }));
+    EXPECT_FALSE(window->WaitingForPort());
     EXPECT_FALSE(window->State.Busy);
+    EXPECT_EQ(tray->toolTip, "VELDAR");
+    EXPECT_TRUE(window->mmoMain->toPlainText().contains("Port rouvert: COM1"));
+}
+
+TEST_F(WindowDump, APortClosedOnPurposeIsNeverReopenedByItself) {
+    window->clConDblClick();
+    ASSERT_FALSE(window->ComPort1.Connected());
+    line->SetUnplugged(VirtualLine::A, true);
+    line->SetUnplugged(VirtualLine::A, false);
+    std::ofstream(folder / "COM1.new").put('x');
+    PumpFor(2500);
+    EXPECT_FALSE(window->ComPort1.Connected());
+    EXPECT_FALSE(window->WaitingForPort());
+}
+
+// After a sleep: one look at the line finds the adapter gone.
+TEST_F(WindowDump, AResumeThatFindsTheLineDeadLosesThePort) {
+    window->CheckPortAfterResume();
+    PumpFor(100);
+    EXPECT_TRUE(window->ComPort1.Connected()) << "a live line stays open";
+    line->FailCall(VirtualLine::A, DeviceCall::ClearError, 21);
+    window->CheckPortAfterResume();
+    ASSERT_TRUE(PumpUntil([&] { return !window->ComPort1.Connected(); }));
+    EXPECT_TRUE(window->WaitingForPort());
 }
 
 } // namespace

@@ -231,6 +231,38 @@ TEST_F(ProgramFaults, AHangUpMidDumpLeavesThePartialRescueCopy) {
     EXPECT_EQ(TextFiles(root), files);
 }
 
+// The adapter is pulled mid-dump and plugged back 1.5 s later: the accepted records are in
+// the rescue copy, and the next dump is saved without anybody touching the program.
+TEST_F(ProgramFaults, AnAdapterPulledMidDumpIsReopenedWhenItComesBack) {
+    StartDevice({"--records", Records(30).string(), "--header", "BACK", "--kick-every", "1",
+                 "--unplug-after", "12", "--back-after", "1500", "--dumps", "1"});
+    StartProgram();
+    std::vector<fs::path> rescues;
+    EXPECT_TRUE(Poll([&] {
+        rescues = Rescues(root, true);
+        return rescues.size() == 1 && ReadAll(rescues[0]) == Expected(11);
+    })) << program->Output()
+        << device->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(root / "BACK.txt") == Expected(30); }))
+        << program->Output() << device->Output();
+    EXPECT_EQ(device->Wait(10s), 0) << device->Output();
+    EXPECT_TRUE(ProgramRunning()) << program->Output();
+    Terminate();
+}
+
+// Started before the adapter is plugged in: the open failure's box does not keep the port
+// from being opened once it appears, and the dump needs no click.
+TEST_F(ProgramFaults, AProgramStartedWithoutItsPortDumpsOnceThePortAppears) {
+    StartProgram();
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(ProgramRunning()) << program->Output();
+    StartDevice({"--records", Records(10).string(), "--header", "LATE", "--kick-every", "1"});
+    EXPECT_EQ(device->Wait(30s), 0) << device->Output() << program->Output();
+    EXPECT_TRUE(Poll([&] { return ReadAll(root / "LATE.txt") == Expected(10); }))
+        << program->Output();
+    Terminate();
+}
+
 TEST_F(ProgramFaults, AMissingDestinationFolderSendsTheCaptureBesideTheProgram) {
     WriteSettings(root / "gone");
     StartDevice({"--records", Records(15).string(), "--header", "ORPHAN", "--kick-every", "1"});
