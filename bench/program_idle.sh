@@ -3,7 +3,8 @@
 # (the device simulator, silent), for a while. Prints the start-up time (process start to
 # the first probe byte on the line: the window built, settings read, the port open), the
 # processor time it used at rest, the wake-ups per second of its threads (context switches)
-# and its peak resident size.
+# and its peak resident size. Then the simulator goes away (the adapter is pulled) and the
+# same measure is taken while the program waits for its port to come back.
 # Usage: bench/program_idle.sh [seconds] [build folder]   (defaults: 60, build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,6 +41,16 @@ t1=$(ticks); s1=$(switches)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$app/status")
 threads=$(ls "/proc/$app/task" | wc -l) # at the end of the measure
 
+# The adapter pulled: the line hangs up and the link goes.
+kill -TERM "$sim"
+wait "$sim" 2>/dev/null || true
+sim=
+rm -f "$work/COM1"
+sleep 2 # the loss is noticed and the port closed
+l0=$(switches)
+sleep "$seconds"
+l1=$(switches)
+
 awk -v ns=$((ready - start)) 'BEGIN { printf "%-34s %.0f ms\n", "start-up to the port open", ns / 1e6 }'
 printf '%-34s %s\n' "idle time (s)" "$seconds"
 printf '%-34s %s\n' "threads" "$threads"
@@ -48,4 +59,7 @@ awk -v t=$((t1 - t0)) -v hz="$hz" -v s="$seconds" \
 wakeups=$(awk 'NR == FNR { before[$1] = $2; next } ($1 in before) { d += $2 - before[$1] } END { print d + 0 }' \
     <(echo "$s0") <(echo "$s1"))
 awk -v w="$wakeups" -v s="$seconds" 'BEGIN { printf "%-34s %.2f\n", "wake-ups per second (all threads)", w / s }'
+lost=$(awk 'NR == FNR { before[$1] = $2; next } ($1 in before) { d += $2 - before[$1] } END { print d + 0 }' \
+    <(echo "$l0") <(echo "$l1"))
+awk -v w="$lost" -v s="$seconds" 'BEGIN { printf "%-34s %.2f\n", "wake-ups per second, port lost", w / s }'
 printf '%-34s %s KiB\n' "peak resident size" "$peak"
