@@ -4,6 +4,20 @@
 #include <QFileSystemWatcher>
 #include <QTimer>
 
+#include <algorithm>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <dbt.h>
+#endif
+
 namespace veldar {
 
 namespace {
@@ -26,6 +40,10 @@ PortWatch::PortWatch(QObject* parent)
     });
 }
 
+PortWatch::~PortWatch() {
+    StopWatchingDeviceArrivals();
+}
+
 void PortWatch::Start(const QStringList& folders) {
     Stop();
     active_ = true;
@@ -38,10 +56,12 @@ void PortWatch::Start(const QStringList& folders) {
     }
     // No folder could be watched (no inotify, its watches used up): a look every second.
     if (!watcher_ || watcher_->directories().isEmpty()) everySecond_->start();
+    WatchDeviceArrivals();
 }
 
 void PortWatch::Stop() {
     active_ = false;
+    StopWatchingDeviceArrivals();
     everySecond_->stop();
     settle_->stop();
     delete watcher_;
@@ -57,6 +77,11 @@ void PortWatch::LookAgainSoon() {
 // them, a second after the last look at most.
 void PortWatch::Changed() {
     if (!active_ || settle_->isActive()) return;
+    if (everySecond_->isActive()) {
+        // The look of every second comes forward; the second counts from it.
+        if (lastLook_.elapsed() < LookIntervalMs) return;
+        everySecond_->start();
+    }
     settle_->start(static_cast<int>(std::max<qint64>(0, LookIntervalMs - lastLook_.elapsed())));
 }
 
@@ -68,5 +93,55 @@ void PortWatch::Watch() {
     for (const QString& folder : folders_)
         if (!watched.contains(folder) && QDir(folder).exists()) watcher_->addPath(folder);
 }
+
+#ifdef _WIN32
+namespace {
+
+// The port class's device interface, from <ntddser.h>.
+constexpr GUID ComPortInterface = {
+    0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
+constexpr wchar_t ArrivalWindowClass[] = L"VeldarPortArrivals";
+
+LRESULT CALLBACK ArrivalWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL) {
+        auto* watch = reinterpret_cast<PortWatch*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (watch) watch->Changed();
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+} // namespace
+
+// A message-only window of its own: the main window's handle changes when Qt re-creates it.
+void PortWatch::WatchDeviceArrivals() {
+    if (arrivalWindow_) return;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ArrivalWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = ArrivalWindowClass;
+    RegisterClassW(&windowClass); // fails harmlessly once registered
+    HWND window = CreateWindowExW(0, ArrivalWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  windowClass.hInstance, nullptr);
+    if (!window) return;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = ComPortInterface;
+    arrivalWindow_ = window;
+    arrivalNotification_ =
+        RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void PortWatch::StopWatchingDeviceArrivals() {
+    if (arrivalNotification_) UnregisterDeviceNotification(arrivalNotification_);
+    if (arrivalWindow_) DestroyWindow(static_cast<HWND>(arrivalWindow_));
+    arrivalNotification_ = nullptr;
+    arrivalWindow_ = nullptr;
+}
+#else
+void PortWatch::WatchDeviceArrivals() {}
+void PortWatch::StopWatchingDeviceArrivals() {}
+#endif
 
 } // namespace veldar
