@@ -657,6 +657,12 @@ void TfrmMain::mnuFichierClick() {
 }
 
 void TfrmMain::mnuEnregistrerClick() {
+    // A modal dialog inside the dump's record loop would leave the device unanswered: it
+    // opens once the dump has returned, and the folder chosen goes to the next dump.
+    if (engine_.Running()) {
+        deferredDialog_ = [this] { mnuEnregistrerClick(); };
+        return;
+    }
     // Opens on the current folder, not on the destination.
     QString directory;
     if (boxes_->SelectDirectory(directory)) State.DestPath = ToPath(directory);
@@ -788,6 +794,13 @@ void TfrmMain::ShowError(const QString& text) {
 void TfrmMain::Guarded(const std::function<void()>& handler) {
     try {
         handler();
+    } catch (const EComPort& e) {
+        // French for the user, the port's own text for support in the log.
+        AddLogLine(e.what());
+        const bool lost = ComPort1.IsLostError(e.OsError());
+        // The box promises the reopen: the port is closed and waited for.
+        if (lost && ComPort1.Connected()) PortLost();
+        ShowError(ToDisplay(PortFailureText(ComPort1.Port(), e.OsError(), lost)));
     } catch (const std::exception& e) {
         ShowError(QString::fromStdString(e.what()));
     }

@@ -253,6 +253,8 @@ private:
     WindowPump pump_;
     DumpEngine engine_;
     std::function<void()> deferredCommand_;
+    // A command that opens a modal dialog, asked for during a dump.
+    std::function<void()> deferredDialog_;
     PortWatch* portWatch_ = nullptr;
     bool waitingForPort_ = false;
     // A loss told while a dump or a port command held the port, handled once they end; a

@@ -2,6 +2,8 @@
 // gives it, and the dump operations under the window's names.
 #include "main_window.h"
 
+#include "port_failure.h"
+
 #include "file_viewer.h"
 #include "native_path.h"
 #include "program_texts.h"
@@ -19,20 +21,6 @@
 #include <thread>
 
 namespace veldar {
-
-namespace {
-
-// The program's texts end lines with CR LF; a reply keeps its lone CR, which the log shows
-// as a line break when an error text follows it and as nothing at the end.
-QString ToDisplay(const ByteString& text) {
-    QString shown = FromCp1252(text);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (shown.endsWith(QChar('\r'))) shown.chop(1);
-    shown.replace(QChar('\r'), QChar('\n'));
-    return shown;
-}
-
-} // namespace
 
 // --- the dump under the window's names ---
 
@@ -55,6 +43,13 @@ void TfrmMain::ComPort1CTSChange(TCustomComPort* sender, bool onOff) {
     engine_.ComPort1CTSChange(sender, onOff);
 }
 void TfrmMain::clCtsDblClick() {
+    if (!ComPort1.Connected()) {
+        // Nothing to dump from: said in French rather than by a write that fails.
+        const ByteString text = PortClosedText(ComPort1.Port());
+        SetStatus(text);
+        boxes_->Message(ToDisplay(text));
+        return;
+    }
     try {
         engine_.clCtsDblClick();
     } catch (const EComPort& e) {
@@ -67,6 +62,7 @@ void TfrmMain::DumpFinished() {
     if (State.Quitting) {
         // The quit waited for the dump; nothing else runs now.
         deferredCommand_ = nullptr;
+        deferredDialog_ = nullptr;
         FinishQuitLater();
         return;
     }
@@ -79,6 +75,9 @@ void TfrmMain::DumpFinished() {
             this, [this] { Guarded([this] { ClosePortAsLost(); }); }, Qt::QueuedConnection);
     // A port command asked for during the dump runs once everything up the stack has
     // returned, the port's hand-over included.
+    if (auto dialog = std::exchange(deferredDialog_, nullptr))
+        QMetaObject::invokeMethod(
+            this, [this, dialog] { Guarded(dialog); }, Qt::QueuedConnection);
     if (auto command = std::exchange(deferredCommand_, nullptr))
         QMetaObject::invokeMethod(
             this, [this, command] { Guarded(command); }, Qt::QueuedConnection);

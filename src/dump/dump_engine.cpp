@@ -2,6 +2,8 @@
 // end marker, each record judged and answered.
 #include "dump_engine.h"
 
+#include "port_failure.h"
+
 #include "program_texts.h"
 #include "record_check.h"
 #include "timer_resolution.h"
@@ -96,7 +98,9 @@ void DumpEngine::RunDump(bool probeFirst) {
         summary_.End = DumpEnd::PortFailed;
         summary_.PortError = e.OsError();
         RescueSave(run);
-        view_.SetStatus(e.what());
+        // The user reads what happened in French; the port's own text is for support.
+        view_.AddLogLine(e.what());
+        view_.SetStatus(PortFailureText(port_.Port(), e.OsError(), port_.IsLostError(e.OsError())));
         throw;
     }
     busy_ = false;

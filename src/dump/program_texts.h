@@ -76,6 +76,21 @@ inline constexpr char LogPortWaited[] = " sera rouvert d\xE8s son retour";
 inline constexpr char TrayPortLost[] = "VELDAR - appareil d\xE9\x63onnect\xE9, en attente du port ";
 inline constexpr char StatusPortBack[] = "Port COM de retour.\r\nMettre l'appareil en d\xE9vidage.";
 inline constexpr char LogPortBack[] = "Port rouvert: ";
+// A failure of the open port, for the status and the boxes: what happened, what to do.
+inline constexpr char FailureGone[] = "L'appareil du port ";
+inline constexpr char FailureGoneEnd[] =
+    " est d\xE9\x63onnect\xE9.\r\nRebranchez-le: le port sera rouvert \xE0 son retour.";
+inline constexpr char FailureNotOpen[] = "Le port ";
+inline constexpr char FailureNotOpenEnd[] =
+    " n'est pas ouvert.\r\nDouble cliquer sur la LED de connexion pour l'ouvrir.";
+inline constexpr char FailureTimeOut[] = "Le port ";
+inline constexpr char FailureTimeOutEnd[] =
+    " ne r\xE9pond pas \xE0 temps.\r\nV\xE9rifiez le c\xE2\x62le et l'appareil.";
+inline constexpr char FailureOther[] = "Erreur du port ";
+inline constexpr char FailureSystemCode[] = " (erreur syst\xE8me ";
+inline constexpr char FailureOtherEnd[] =
+    ".\r\nV\xE9rifiez le c\xE2\x62le et l'appareil, puis double cliquer sur la LED de "
+    "connexion.";
 
 // --- the window's controls ---
 inline constexpr char HintConnection[] = "Connexion";

@@ -235,7 +235,12 @@ TEST_F(WindowTest, AnExceptionFromAHandlerGoesToTheErrorBox) {
     line->FailCall(VirtualLine::A, DeviceCall::StartWrite, 1167, 1);
     boxes->Inputs = {"4"};
     window->mnuCom->trigger();
-    ASSERT_EQ(boxes->Messages, QStringList{"WriteFile function failed (win error code: 1167)"});
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_TRUE(boxes->Messages[0].startsWith(QString::fromUtf8("L'appareil du port COM4 est "
+                                                                "déconnecté.\n")))
+        << boxes->Messages[0].toStdString();
+    EXPECT_TRUE(window->mmoMain->toPlainText().contains(
+        "WriteFile function failed (win error code: 1167)"));
     EXPECT_EQ(boxes->Icons.back(), QMessageBox::Critical);
     EXPECT_TRUE(window->State.Busy) << "no dump after a failed wake-up";
 }
@@ -359,6 +364,51 @@ TEST_F(WindowDump, AResumeThatFindsTheLineDeadLosesThePort) {
 
 namespace veldar::test {
 namespace {
+
+// The folder dialog asked for in the middle of a dump opens once the dump has returned: the
+// device is answered meanwhile, and the folder chosen is the next dump's.
+TEST_F(WindowDump, EnregistrerSousDuringADumpOpensAfterIt) {
+    std::filesystem::create_directories(folder / "later");
+    boxes->ChosenFolder = QString::fromStdString((folder / "later").string());
+    bool dumpRunningAtDialog = true;
+    int dialogs = 0;
+    boxes->OnSelectDirectory = [&] {
+        ++dialogs;
+        dumpRunningAtDialog = window->DumpRunning();
+    };
+    auto config = devsim::DeviceConfig{};
+    config.payloads = {"un", "deux", "trois"};
+    config.sendHeader = true;
+    config.headerName = "ICI";
+    auto& device = Device(config);
+    bool asked = false;
+    OnTime = [&](std::int64_t now) {
+        device.Step(now);
+        if (!asked && window->Engine().Run().CaptureText == "un\r\n") {
+            asked = true;
+            window->mnuEnregistrer->trigger();
+        }
+    };
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil([&] { return dialogs == 1; }));
+    EXPECT_FALSE(dumpRunningAtDialog);
+    EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
+    EXPECT_TRUE(std::filesystem::exists(folder / "dest" / "ICI.txt")) << "this dump's folder";
+    EXPECT_EQ(window->State.DestPath, folder / "later");
+}
+
+TEST_F(WindowDump, ADumpAskedForOnAClosedPortIsToldInFrench) {
+    window->clConDblClick();
+    line->ClearCalls();
+    window->clCtsDblClick();
+    EXPECT_EQ(line->CallCount(VirtualLine::A, DeviceCall::StartWrite), 0);
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_EQ(boxes->Messages[0],
+              QString::fromUtf8("Le port COM1 n'est pas ouvert.\nDouble cliquer "
+                                "sur la LED de connexion pour l'ouvrir."));
+    EXPECT_EQ(Status(), boxes->Messages[0]);
+}
 
 TEST_F(WindowDump, EnregistrerSousChangesWhereTheNextCaptureGoes) {
     std::filesystem::create_directories(folder / "chosen");

@@ -51,7 +51,9 @@ public:
     int Cancellations = 0;
     void CancelAll() override { ++Cancellations; }
     std::optional<QString> ChosenFolder; // none: the user cancels
+    std::function<void()> OnSelectDirectory;
     bool SelectDirectory(QString& directory) override {
+        if (OnSelectDirectory) OnSelectDirectory();
         if (!ChosenFolder) return false;
         directory = *ChosenFolder;
         return true;

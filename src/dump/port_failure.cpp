@@ -4,6 +4,8 @@
 #include "port_errors.h"
 #include "program_texts.h"
 
+#include <cerrno>
+
 #ifndef _WIN32
 #include <grp.h>
 #include <sys/stat.h>
@@ -49,7 +51,35 @@ std::string Reason(PortErrorKind kind, int osError, const std::string& devicePat
     return SystemError(osError);
 }
 
+bool TimedOut(int osError) {
+#ifdef _WIN32
+    return osError == 121 || osError == 1460; // ERROR_SEM_TIMEOUT, ERROR_TIMEOUT
+#else
+    return osError == ETIMEDOUT || osError == EAGAIN;
+#endif
+}
+
+bool NotOpen(int osError) {
+#ifdef _WIN32
+    return osError == 6; // ERROR_INVALID_HANDLE
+#else
+    return osError == EBADF;
+#endif
+}
+
 } // namespace
+
+std::string PortFailureText(const std::string& portName, int osError, bool lost) {
+    if (lost) return texts::FailureGone + portName + texts::FailureGoneEnd;
+    if (NotOpen(osError)) return PortClosedText(portName);
+    if (TimedOut(osError)) return texts::FailureTimeOut + portName + texts::FailureTimeOutEnd;
+    return texts::FailureOther + portName + texts::FailureSystemCode + std::to_string(osError) +
+           ")" + texts::FailureOtherEnd;
+}
+
+std::string PortClosedText(const std::string& portName) {
+    return texts::FailureNotOpen + portName + texts::FailureNotOpenEnd;
+}
 
 std::string WindowsOpenFailureReason(int osError) {
     return Reason(WindowsPortErrorKind(osError), osError, {});
