@@ -61,7 +61,14 @@ void TfrmMain::FirstShow() {
         return;
     }
     std::cerr << "VELDAR: " << Cp1252ToUtf8(texts::NoNotificationArea) << std::endl;
-    MinimiseInsteadOfTray();
+    // Nowhere to hide to and maybe no taskbar either: the window stays on screen as an
+    // ordinary one (closing it minimises it), and says why once, under the port's text.
+    setWindowFlag(Qt::Tool, false);
+    minimisedInsteadOfTray_ = true;
+    activatedOnce_ = true;
+    State.InTray = false;
+    SetStatus(ToCp1252(lblMsg->text()) + "\r\n" + texts::StatusNoNotificationArea);
+    show();
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {

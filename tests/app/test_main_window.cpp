@@ -219,7 +219,13 @@ TEST_F(WindowTest, TheTrayShowsTheWindowAndTheOptionsToggle) {
 TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
     tray->available = false;
     window->FormCreate();
-    window->show();
+    window->FirstShow();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized()) << "shown, not minimised, at start";
+    EXPECT_FALSE(window->State.InTray);
+    EXPECT_TRUE(Status().endsWith(QString::fromUtf8("la fenêtre reste affichée.)")))
+        << Status().toStdString();
     window->HideToTray();
     EXPECT_TRUE(window->State.InTray);
     EXPECT_TRUE(window->isMinimized());
