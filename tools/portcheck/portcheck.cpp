@@ -1,8 +1,14 @@
 // veldar-portcheck: opens a port through VELDAR's port object with the dump settings,
 // exchanges a few bytes and prints the line settings and signals. Without an argument it
 // plays both ends itself on a pseudo-terminal pair; with a port name ("COM3", "/dev/ttyUSB0")
-// it opens that port, sends "LOAD\r" and shows what comes back within a second.
+// it opens that port, sends "LOAD\r" and shows what comes back within a second. With
+// --list [FOLDER] it prints the present ports as the port menu shows them, with the COM
+// names the links of FOLDER (the program's folder by default) give them.
 #include "com_port.h"
+#include "config_location.h"
+#include "cp1252.h"
+#include "port_list.h"
+#include "port_names.h"
 
 #include <chrono>
 #include <cstdio>
@@ -140,10 +146,31 @@ int CheckPseudoTerminal() {
     return status;
 }
 
+// One line a port: the menu's line, then the device and the USB numbers, tab-separated.
+int ListPorts(const std::filesystem::path& linkFolder) {
+    auto ports = ListSerialPorts();
+    NameLinkedPorts(linkFolder, ports);
+    for (const auto& port : ports) {
+        std::string line = Cp1252ToUtf8(PortDisplayLine(port)) + "\t" + port.name;
+        if (port.vendorId >= 0) {
+            char ids[16];
+            std::snprintf(ids, sizeof ids, "\t%04x:%04x", static_cast<unsigned>(port.vendorId),
+                          static_cast<unsigned>(port.productId));
+            line += ids;
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    if (ports.empty()) std::fprintf(stderr, "no serial port found\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     try {
+        if (argc > 1 && std::string(argv[1]) == "--list")
+            return ListPorts(argc > 2 ? std::filesystem::path(argv[2])
+                                      : ProgramFolder(BuiltLayout(), ExecutableFolder()));
         return argc > 1 ? CheckRealPort(argv[1]) : CheckPseudoTerminal();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
