@@ -66,7 +66,8 @@ TfrmMain::TfrmMain(Environment environment)
       exeFolder_(WithDelimiter(ToPath(environment.ExecutableFolder))), dumpView_(*this),
       pump_(*this, std::move(environment.SleepFor), std::move(environment.Clock)),
       engine_(State.Busy, ComPort1, dumpView_, pump_, *files_, [this] { return Options(); }),
-      readSettings_(std::move(environment.ReadSettings)) {
+      readSettings_(std::move(environment.ReadSettings)),
+      listPorts_(std::move(environment.ListPorts)) {
     setWindowTitle(FromCp1252(texts::ProgramName));
     setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
     QPalette palette = this->palette();
@@ -218,6 +219,10 @@ void TfrmMain::BuildMenu() {
     mnuCom = item(FromCp1252(texts::MenuPortPrefix) + QStringLiteral("1") +
                       FromCp1252(texts::MenuPortSuffix),
                   &TfrmMain::mnuComClick);
+    mnuPorts = pmMain->addMenu(FromCp1252(texts::MenuPresentPorts));
+    // Its own showing, not the parent menu's: a tray may show a copy of the parent menu.
+    connect(mnuPorts, &QMenu::aboutToShow, this,
+            [this] { Guarded([this] { mnuPortsAboutToShow(); }); });
     N2 = pmMain->addSeparator();
     mnuNomFicAuto = item(FromCp1252(texts::MenuAutoName), &TfrmMain::mnuNomFicAutoClick, true);
     mnuEcraser = item(FromCp1252(texts::MenuOverwrite), &TfrmMain::mnuEcraserClick, true);
@@ -644,6 +649,66 @@ void TfrmMain::mnuComClick() {
         }
         ConnectPort(*number);
     });
+}
+
+namespace {
+
+std::vector<PortInfo> PlatformPorts(const std::filesystem::path& linkFolder) {
+    std::vector<PortInfo> ports = ListSerialPorts();
+#ifndef _WIN32
+    NameLinkedPorts(linkFolder, ports);
+#else
+    (void)linkFolder;
+#endif
+    SortPortsByName(ports);
+    return ports;
+}
+
+// The COM name a listed port is chosen by: its own on Windows, the link's on Linux.
+std::string ComNameOf(const PortInfo& port) {
+#ifdef _WIN32
+    return port.name;
+#else
+    return port.comName;
+#endif
+}
+
+} // namespace
+
+void TfrmMain::mnuPortsAboutToShow() {
+    // Never inside the record loop: a dump shows the list of the last opening.
+    if (!engine_.Running()) listedPorts_ = listPorts_ ? listPorts_() : PlatformPorts(exeFolder_);
+    mnuPorts->clear();
+    if (listedPorts_.empty()) {
+        mnuPorts->addAction(FromCp1252(texts::MenuNoPortFound))->setEnabled(false);
+        return;
+    }
+    for (const PortInfo& port : listedPorts_) {
+        QAction* action = mnuPorts->addAction(FromCp1252(PortDisplayLine(port)));
+        action->setCheckable(true);
+        action->setChecked(ComNameOf(port) == ComPort1.Port());
+        // ConnectPort takes COM1 to COM255 only.
+        action->setEnabled(!port.outsideComRange);
+        connect(action, &QAction::triggered, this, [this, port] {
+            Guarded([this, port] { PortCommand([this, port] { ChoosePort(port); }); });
+        });
+    }
+}
+
+void TfrmMain::ChoosePort(const PortInfo& port) {
+    std::string name = ComNameOf(port);
+#ifndef _WIN32
+    if (name.empty()) {
+        std::error_code error;
+        name = ComNameFor(exeFolder_, listedPorts_, port, error);
+        if (name.empty()) {
+            boxes_->Message(FromCp1252(texts::PortNotNamed + error.message()));
+            return;
+        }
+    }
+#endif
+    if (auto number = TextToInt(name.size() > 3 ? name.substr(3) : std::string()))
+        ConnectPort(*number);
 }
 
 void TfrmMain::mnuNomFicAutoClick() {

@@ -8,6 +8,7 @@
 #include "com_port.h"
 #include "dialogs.h"
 #include "dump_engine.h"
+#include "port_list.h"
 #include "tray_backend.h"
 #include "window_dump_side.h"
 
@@ -76,6 +77,9 @@ public:
         // Reads the settings file: its bytes, none when there is no file; throws when it
         // cannot be read. The file's own reader when empty.
         std::function<std::optional<ByteString>(const std::filesystem::path&)> ReadSettings;
+        // The serial ports present now, each with the COM name that leads to it; the
+        // platform's list when empty.
+        std::function<std::vector<PortInfo>()> ListPorts;
     };
 
     enum TCloseAction { caNone, caHide, caFree, caMinimize };
@@ -106,6 +110,8 @@ public:
     QAction* mnuMonter;
     QAction* mnuEnregistrer;
     QAction* mnuCom;
+    // The ports present, filled each time the submenu opens.
+    QMenu* mnuPorts;
     QFrame* PnlNomFic;
     QLineEdit* txtNomFic;
     QPushButton* btnNomFic;
@@ -144,6 +150,10 @@ public:
     void clCtsDblClick();
     void clConDblClick();
     void mnuComClick();
+    void mnuPortsAboutToShow();
+    // A port of the list chosen: ConnectPort with its COM name (on Linux one is given to it
+    // when none leads to it yet).
+    void ChoosePort(const PortInfo& port);
     void mnuNomFicAutoClick();
     void mnuEcraserClick();
     void mnuFichierClick();
@@ -255,6 +265,9 @@ private:
     std::function<void()> deferredCommand_;
     // A command that opens a modal dialog, asked for during a dump.
     std::function<void()> deferredDialog_;
+    // The list the submenu last showed: the one shown during a dump, and the one a choice
+    // is made from.
+    std::vector<PortInfo> listedPorts_;
     PortWatch* portWatch_ = nullptr;
     bool waitingForPort_ = false;
     // A loss told while a dump or a port command held the port, handled once they end; a
@@ -263,6 +276,7 @@ private:
     bool reopenLater_ = false;
     bool snapping_ = false;
     std::function<std::optional<ByteString>(const std::filesystem::path&)> readSettings_;
+    std::function<std::vector<PortInfo>()> listPorts_;
     QuitFrom quitFrom_ = QuitFrom::Menu;
     bool activatedOnce_ = false;
     bool settingsSaved_ = false;

@@ -106,6 +106,9 @@ inline constexpr char NameButton[] = "Ok";
 // --- the tray menu ---
 inline constexpr char MenuPortPrefix[] = "COM";
 inline constexpr char MenuPortSuffix[] = ", changer";
+inline constexpr char MenuPresentPorts[] = "Ports pr\xE9sents";
+inline constexpr char MenuNoPortFound[] = "(aucun port s\xE9rie trouv\xE9)";
+inline constexpr char PortNotNamed[] = "Impossible de donner un nom COM \xE0 ce port: ";
 inline constexpr char MenuAutoName[] = "Nom du fichier auto";
 inline constexpr char MenuOverwrite[] = "Ecraser le fichier";
 inline constexpr char MenuViewFile[] = "Voir le fichier";

@@ -46,14 +46,61 @@ TEST_F(WindowTest, TheLogoSwitchesBetweenTheTwoHeights) {
     EXPECT_EQ(window->OuterHeight(), 106);
 }
 
-TEST_F(WindowTest, TheMenuHasItsNineItems) {
+TEST_F(WindowTest, TheMenuHasItsNineItemsAndThePortList) {
     QStringList captions;
     for (QAction* a : window->pmMain->actions())
         captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(captions,
-              (QStringList{"COM1, changer", "-", "Nom du fichier auto", "Ecraser le fichier",
-                           "Voir le fichier", "Enregistrer sous...", "-", "Montrer", "Quitter"}));
+    EXPECT_EQ(captions, (QStringList{"COM1, changer", QString::fromUtf8("Ports présents"), "-",
+                                     "Nom du fichier auto", "Ecraser le fichier", "Voir le fichier",
+                                     "Enregistrer sous...", "-", "Montrer", "Quitter"}));
 }
+
+#ifndef _WIN32
+// The list of present ports, as the submenu shows it when it opens.
+class PortMenu : public WindowTest {
+protected:
+    PortMenu() {
+        PortInfo builtIn;
+        builtIn.name = "/dev/ttyS0";
+        builtIn.comName = "COM1";
+        PortInfo adapter;
+        adapter.name = "/dev/ttyUSB0";
+        adapter.description = "FTDI FT232R USB UART";
+        adapter.serialNumber = "A50285BI";
+        ports = {builtIn, adapter};
+        ListPorts = [this] {
+            ++listings;
+            return ports;
+        };
+    }
+
+    QStringList Shown() {
+        emit window->mnuPorts->aboutToShow();
+        QStringList lines;
+        for (QAction* a : window->mnuPorts->actions())
+            lines << (a->isChecked() ? "* " : "  ") + a->text() + (a->isEnabled() ? "" : " -");
+        return lines;
+    }
+
+    std::vector<PortInfo> ports;
+    int listings = 0;
+};
+
+TEST_F(PortMenu, ShowsThePortsPresentAndChoosingOneConnectsToIt) {
+    window->ConnectPort(1);
+    EXPECT_EQ(Shown(),
+              (QStringList{QString::fromUtf8("* COM1 — /dev/ttyS0"),
+                           QString::fromUtf8("  /dev/ttyUSB0 — FTDI FT232R USB UART (A50285BI)")}));
+    // The adapter has no COM name yet: it gets the lowest one free, as a link beside the
+    // program, and the port opens under it.
+    window->mnuPorts->actions()[1]->trigger();
+    EXPECT_EQ(window->ComPort1.Port(), "COM2");
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_EQ(std::filesystem::read_symlink(folder / "COM2"), "/dev/ttyUSB0");
+    ports = {};
+    EXPECT_EQ(Shown(), QStringList{QString::fromUtf8("  (aucun port série trouvé) -")});
+}
+#endif
 
 TEST_F(WindowTest, ConnectPortNamesOpensAndWakes) {
     window->ConnectPort(3);

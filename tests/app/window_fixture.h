@@ -86,6 +86,9 @@ protected:
                 throw std::runtime_error("Impossible de lire le fichier de param\xE8tres");
             return ReadSettingsFile(path);
         };
+        environment.ListPorts = [this] {
+            return ListPorts ? ListPorts() : std::vector<PortInfo>{};
+        };
         window = std::make_unique<TfrmMain>(std::move(environment));
         window->OnTerminate = [this] { ++Terminations; };
     }
@@ -131,6 +134,8 @@ protected:
     std::function<void(std::int64_t)> OnTime;
     std::unique_ptr<devsim::VirtualDeviceDriver> driver;
     bool SettingsUnreadable = false;
+    // The ports the window finds present.
+    std::function<std::vector<PortInfo>()> ListPorts;
     int Terminations = 0;
     std::unique_ptr<TfrmMain> window;
 };
