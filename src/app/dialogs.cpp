@@ -10,14 +10,18 @@
 
 namespace veldar {
 
+// Boxes block the window only: the tray's icon and menu, "Quitter" included, stay usable
+// while a box waits for somebody who may not be there.
 void QtDialogs::Message(const QString& text, QMessageBox::Icon icon) {
     QMessageBox box(icon, FromCp1252(texts::ProgramName), text, QMessageBox::Ok, parent_);
     box.button(QMessageBox::Ok)->setText(FromCp1252(texts::ButtonOk));
+    box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 
 QString QtDialogs::Input(const QString& title, const QString& prompt, const QString& defaultText) {
     QInputDialog dialog(parent_);
+    dialog.setWindowModality(Qt::WindowModal);
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setTextValue(defaultText);
@@ -29,6 +33,7 @@ QString QtDialogs::Input(const QString& title, const QString& prompt, const QStr
 bool QtDialogs::Ask(const QString& title, const QString& question) {
     QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                     parent_);
+    box.setWindowModality(Qt::WindowModal);
     box.button(QMessageBox::Yes)->setText(FromCp1252(texts::ButtonYes));
     box.button(QMessageBox::No)->setText(FromCp1252(texts::ButtonNo));
     return box.exec() == QMessageBox::Yes;

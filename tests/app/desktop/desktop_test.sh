@@ -408,5 +408,23 @@ test_item7_the_expanded_window_stays_on_the_screen() {
         fail "the top-left corner moved: $after, expanded $(frame_geometry "$window")"
 }
 
+# Item 8: a box waits for an answer (the port did not open at start) while the technician
+# quits from the tray: the box goes, the program ends with 0 and writes its settings.
+test_item8_quit_from_the_tray_while_a_box_is_open() {
+    start_desktop tray
+    mkdir -p "$work/app"
+    cp "$program" "$work/app/veldar"
+    start_program
+    local box
+    wait_until 15 eval 'box=$(xdotool search --onlyvisible --name "^VELDAR$" | head -n 1); [ -n "$box" ]' ||
+        fail "no box for the port that did not open"
+    wait_until 10 tray_icon_xy >/dev/null || fail "the icon is not in the tray"
+    tray_click 3
+    wait_until 5 shown_menu_height >/dev/null || fail "no menu while the box is open"
+    xdotool key Up Return # "Quitter"
+    expect_exit_status_0
+    [ -f "$work/app/VELDAR.ini" ] || fail "VELDAR.ini was not written"
+}
+
 "test_$test"
 echo "passed: $test"
