@@ -110,6 +110,7 @@ TfrmMain::TfrmMain(Environment environment)
     tiMain->OnDblClick = [this] { tiMainDblClick(); };
     tiMain->SetErrorReporter([this](const QString& text) { ShowError(text); });
     tiMain->SetActive(true);
+    WatchScreens();
 }
 
 TfrmMain::~TfrmMain() {
@@ -334,7 +335,36 @@ void TfrmMain::PlaceBottomRight() {
     if (!screen) return;
     const QRect work = screen->availableGeometry();
     // Sizes of the work area, as the window was always placed, not its right and bottom.
-    MoveOuter(QPoint(work.width() - OuterGeometry().width(), work.height() - OuterHeight()));
+    placedAt_ = QPoint(work.width() - OuterGeometry().width(), work.height() - OuterHeight());
+    MoveOuter(*placedAt_);
+}
+
+// The screen changed under the window (a panel appeared, a monitor went, another resolution):
+// a window the user never moved goes back to the corner of the area now available, and so
+// does one that would leave or overlap it; one the user placed within it stays there.
+void TfrmMain::FollowScreen() {
+    if (!isVisible() || isMinimized()) return;
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect work = screen->availableGeometry();
+    const QRect outer = OuterGeometry();
+    if (placedAt_ && outer.topLeft() != *placedAt_ && work.contains(outer)) return;
+    placedAt_ = QPoint(work.right() + 1 - outer.width(), work.bottom() + 1 - outer.height());
+    MoveOuter(*placedAt_);
+}
+
+void TfrmMain::WatchScreens() {
+    auto follow = [this] { QTimer::singleShot(0, this, [this] { FollowScreen(); }); };
+    auto watch = [this, follow](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this, follow);
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [watch, follow](QScreen* screen) {
+        watch(screen);
+        follow();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, follow);
 }
 
 void TfrmMain::moveEvent(QMoveEvent* event) {
@@ -782,6 +812,7 @@ void TfrmMain::ShowFromTray() {
         show();
         raise();
     }
+    FollowScreen();
     if (!State.InTray) return;
     pnlImg->setToolTip(FromPath(State.DestPath));
     State.InTray = false;

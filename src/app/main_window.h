@@ -217,6 +217,8 @@ private:
     void BuildControls();
     void BuildMenu();
     void PlaceBottomRight();
+    void FollowScreen();
+    void WatchScreens();
     // The frame's height is known only once the window manager has framed the shown window.
     void FollowFrame();
     void WatchFrame();
@@ -292,6 +294,8 @@ private:
     int frameLooks_ = 0;
     // Where the collapsed window was when expanding had to move it up, and where it went.
     std::optional<QPoint> collapsedAt_;
+    // Where the program last placed the window, frame included: elsewhere, the user moved it.
+    std::optional<QPoint> placedAt_;
     QPoint expandedAt_;
     // Without a notification area the window hides by minimising, with a taskbar entry.
     bool minimisedInsteadOfTray_ = false;

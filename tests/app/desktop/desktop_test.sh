@@ -426,5 +426,27 @@ test_item8_quit_from_the_tray_while_a_box_is_open() {
     [ -f "$work/app/VELDAR.ini" ] || fail "VELDAR.ini was not written"
 }
 
+# Item 9: a panel appears after the start (the tray here): the window the user never moved
+# goes above it, into the corner of the area left.
+test_item9_a_panel_that_comes_later_pushes_the_window_up() {
+    start_desktop
+    start_device
+    start_program
+    local window
+    window=$(main_window)
+    wait_until 10 viewable "$window" || fail "the window is not on screen"
+    wait_until 10 collapsed_in_the_corner "$window" ||
+        fail "at $(frame_geometry "$window"), work area $(work_area)"
+    trayer --edge bottom --align right --widthtype pixel --width 32 --height "$TrayHeight" \
+        --SetDockType true --SetPartialStrut true >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    wait_until 15 eval '[ "$(work_area | cut -d" " -f4)" = $((ScreenHeight - TrayHeight)) ]' ||
+        fail "the panel did not take its place: work area $(work_area)"
+    wait_until 10 collapsed_in_the_corner "$window" ||
+        fail "at $(frame_geometry "$window") under the panel, work area $(work_area)"
+    kill -TERM "$app"
+    expect_exit_status_0
+}
+
 "test_$test"
 echo "passed: $test"
