@@ -1,9 +1,13 @@
 #include "app_images.h"
 
 #include <QFont>
+#include <QIcon>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
+
+#include <algorithm>
 
 namespace veldar {
 
@@ -34,13 +38,15 @@ QImage ProgramIcon(int size) {
     return image;
 }
 
-QImage LogoImage() {
-    QImage image(204, 38, QImage::Format_RGB888);
+QImage LogoImage(int ratio) {
+    ratio = std::max(1, ratio);
+    QImage image(204 * ratio, 38 * ratio, QImage::Format_RGB888);
+    image.setDevicePixelRatio(ratio);
     QPainter p(&image);
     QLinearGradient band(0, 0, 0, 38);
     band.setColorAt(0, QColor(235, 242, 252));
     band.setColorAt(1, QColor(190, 208, 235));
-    p.fillRect(image.rect(), band);
+    p.fillRect(QRect(0, 0, 204, 38), band);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(0, 0, 128), 2));
     p.drawPolyline(QPolygonF(
@@ -53,6 +59,13 @@ QImage LogoImage() {
     p.setPen(QColor(0, 0, 128));
     p.drawText(QRect(46, 0, 158, 38), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VELDAR"));
     return image;
+}
+
+QIcon ProgramIconSet() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128})
+        icon.addPixmap(QPixmap::fromImage(ProgramIcon(size)));
+    return icon;
 }
 
 QColor InactiveCaptionTextColour() {

@@ -1,5 +1,7 @@
 #include "com_led.h"
 
+#include <cmath>
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMouseEvent>
@@ -170,11 +172,15 @@ void TComLed::Repaint() {
 void TComLed::paintEvent(QPaintEvent*) {
     if (ImageOn_.isNull() || ImageOff_.isNull()) LoadKindImages();
     const bool lit = State_ == TLedState::lsOn && isEnabled();
-    const QImage& image = lit ? ImageOn_ : ImageOff_;
+    QImage image = lit ? ImageOn_ : ImageOff_;
     if (image.isNull()) return;
+    // A lamp of its own kind is drawn anew for a screen with more pixels than points.
+    const int ratio = static_cast<int>(std::ceil(devicePixelRatioF()));
+    if (ratio > 1 && Kind_ != TLedKind::lkCustom) image = LedImage(Kind_, lit, ratio);
     QPainter painter(this);
-    int left = std::max(0, (width() - image.width()) / 2);
-    int top = std::max(0, (height() - image.height()) / 2);
+    const QSize size = image.deviceIndependentSize().toSize();
+    int left = std::max(0, (width() - size.width()) / 2);
+    int top = std::max(0, (height() - size.height()) / 2);
     painter.drawImage(left, top, WithBottomLeftTransparent(image));
 }
 

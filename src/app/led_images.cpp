@@ -47,50 +47,62 @@ QRgb Shade(const QColor& c, double factor, double highlight) {
     return qRgb(part(c.red()), part(c.green()), part(c.blue()));
 }
 
-// A glass ball centred on (cx, cy): a darker rim, shading toward the bottom right and a
-// highlight at the top left, stronger when lit.
-void DrawGlass(QImage& image, const QColor& colour, bool lit, double cx, double cy, double radius) {
-    for (int y = 0; y < Size; ++y) {
-        for (int x = 0; x < Size; ++x) {
+// A glass ball centred on (cx, cy), drawn ratio times larger: a darker rim, shading toward
+// the bottom right and a highlight at the top left, stronger when lit. Pixel by pixel, with
+// no smoothing against the key colour.
+void DrawGlass(QImage& image, const QColor& colour, bool lit, double cx, double cy, double radius,
+               int ratio) {
+    cx *= ratio;
+    cy *= ratio;
+    radius *= ratio;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
             double dx = x - cx, dy = y - cy;
             double r = std::hypot(dx, dy);
             if (r > radius) continue;
-            if (r > radius - 1.0) {
+            if (r > radius - ratio) {
                 image.setPixel(x, y, Shade(colour, 0.55, 0.0));
                 continue;
             }
             double shade = 1.0 - 0.3 * (dx + dy + 2 * radius) / (4 * radius);
-            double spot = std::hypot(x - (cx - 2), y - (cy - 2));
-            double highlight = std::max(0.0, 1.0 - spot / 3.5) * (lit ? 0.85 : 0.45);
+            double spot = std::hypot(x - (cx - 2 * ratio), y - (cy - 2 * ratio));
+            double highlight = std::max(0.0, 1.0 - spot / (3.5 * ratio)) * (lit ? 0.85 : 0.45);
             image.setPixel(x, y, Shade(colour, shade, highlight));
         }
     }
 }
 
 // The screw base of the bulb: three thread rows and a contact tip.
-void DrawBulbBase(QImage& image) {
+void DrawBulbBase(QImage& image, int ratio) {
     const QRgb light = qRgb(170, 170, 170), dark = qRgb(110, 110, 110);
+    auto dot = [&](int x, int y, QRgb colour) {
+        for (int j = 0; j < ratio; ++j)
+            for (int i = 0; i < ratio; ++i)
+                image.setPixel(x * ratio + i, y * ratio + j, colour);
+    };
     for (int y = 11; y <= 13; ++y)
         for (int x = 5; x <= 9; ++x)
-            image.setPixel(x, y, y == 12 ? dark : light);
+            dot(x, y, y == 12 ? dark : light);
     for (int x = 6; x <= 8; ++x)
-        image.setPixel(x, 14, qRgb(80, 80, 80));
+        dot(x, 14, qRgb(80, 80, 80));
 }
 
 } // namespace
 
-QImage LedImage(TLedKind kind, bool lit) {
+QImage LedImage(TLedKind kind, bool lit, int ratio) {
     if (kind == TLedKind::lkCustom) return {};
-    QImage image(Size, Size, QImage::Format_RGB32);
+    ratio = std::max(1, ratio);
+    QImage image(Size * ratio, Size * ratio, QImage::Format_RGB32);
     image.fill(KeyColour);
     LampColours colours = ColoursOf(kind);
     const QColor& colour = lit ? colours.lit : colours.dark;
     if (kind == TLedKind::lkBulb) {
-        DrawGlass(image, colour, lit, 7.0, 5.5, 5.6);
-        DrawBulbBase(image);
+        DrawGlass(image, colour, lit, 7.0, 5.5, 5.6, ratio);
+        DrawBulbBase(image, ratio);
     } else {
-        DrawGlass(image, colour, lit, 7.0, 7.0, 6.6);
+        DrawGlass(image, colour, lit, 7.0, 7.0, 6.6, ratio);
     }
+    image.setDevicePixelRatio(ratio);
     return image;
 }
 

@@ -18,7 +18,8 @@ enum class TLedKind {
 };
 
 // The picture of a kind; empty for lkCustom (its pictures come from the user).
-QImage LedImage(TLedKind kind, bool lit);
+// ratio: drawn that many times larger for a screen of that pixel ratio (the image says so).
+QImage LedImage(TLedKind kind, bool lit, int ratio = 1);
 
 // A copy where every pixel of the bottom-left pixel's colour is fully transparent.
 QImage WithBottomLeftTransparent(const QImage& image);

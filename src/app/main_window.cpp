@@ -28,6 +28,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <cmath>
 #include <filesystem>
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -69,7 +70,7 @@ TfrmMain::TfrmMain(Environment environment)
       readSettings_(std::move(environment.ReadSettings)),
       listPorts_(std::move(environment.ListPorts)) {
     setWindowTitle(FromCp1252(texts::ProgramName));
-    setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
+    setWindowIcon(ProgramIconSet());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, InactiveCaptionTextColour());
     setPalette(palette);
@@ -104,7 +105,7 @@ TfrmMain::TfrmMain(Environment environment)
 
     tiMain = new TTrayIconComponent(
         environment.Tray ? std::move(environment.Tray) : MakeQtTrayBackend(), this);
-    tiMain->SetIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
+    tiMain->SetIcon(ProgramIconSet());
     tiMain->SetHint(FromCp1252(texts::ProgramName));
     tiMain->SetPopupMenu(pmMain);
     tiMain->OnDblClick = [this] { tiMainDblClick(); };
@@ -172,9 +173,13 @@ void TfrmMain::BuildControls() {
     ImgLogo = new TLogoImage(pnlImg);
     ImgLogo->setGeometry(layout::Logo);
     ImgLogo->setAlignment(Qt::AlignCenter);
-    ImgLogo->setPixmap(
-        QPixmap::fromImage(LogoImage())
-            .scaled(layout::Logo.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Drawn for the screen's pixels, then fitted to its place.
+    const int ratio = static_cast<int>(std::ceil(devicePixelRatioF()));
+    QPixmap logo =
+        QPixmap::fromImage(LogoImage(ratio))
+            .scaled(layout::Logo.size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    logo.setDevicePixelRatio(ratio);
+    ImgLogo->setPixmap(logo);
     connect(ImgLogo, &TLogoImage::DoubleClicked, this,
             [this] { Guarded([this] { ImgLogoDblClick(); }); });
 

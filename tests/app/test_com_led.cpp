@@ -12,6 +12,8 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -103,6 +105,21 @@ TEST(LedImages, EveryKindHasTwoPicturesWithTheKeyColourOnlyAroundTheLamp) {
         EXPECT_NE(ImageCentre(kind, true), ImageCentre(kind, false));
     }
     EXPECT_NE(ImageCentre(TLedKind::lkRedLight, true), ImageCentre(TLedKind::lkGreenLight, true));
+}
+
+// For a screen of pixel ratio 2: the same lamp on twice the pixels, its key colour kept
+// pixel for pixel (no smoothing into it), the base's threads as whole blocks.
+TEST(LedImages, AtRatioTwoTheSameLampOnTwiceThePixels) {
+    for (TLedKind kind : {TLedKind::lkGreenLight, TLedKind::lkBulb}) {
+        QImage one = LedImage(kind, true), two = LedImage(kind, true, 2);
+        ASSERT_EQ(two.size(), QSize(30, 30));
+        EXPECT_EQ(two.devicePixelRatio(), 2.0);
+        EXPECT_EQ(two.pixel(0, 29), Key);
+        EXPECT_EQ(two.pixel(14, 14), one.pixel(7, 7));
+        if (kind == TLedKind::lkBulb) {
+            EXPECT_EQ(two.pixel(11, 25), one.pixel(5, 12));
+        }
+    }
 }
 
 TEST(LedImages, CustomKindHasNoPicture) {
