@@ -448,5 +448,29 @@ test_item9_a_panel_that_comes_later_pushes_the_window_up() {
     expect_exit_status_0
 }
 
+# Item 10: at a scale of 2 the folder dialog opens in the middle of the screen.
+test_item10_the_folder_dialog_in_the_middle_at_scale_2() {
+    export QT_SCALE_FACTOR=2
+    start_desktop tray
+    start_device
+    start_program
+    wait_until 10 tray_icon_xy >/dev/null || fail "the icon is not in the tray"
+    sleep 1
+    tray_click 3
+    wait_until 5 shown_menu_height >/dev/null || fail "no menu"
+    xdotool key Up Up Up Return # "Enregistrer sous..."
+    local dialog x y w h
+    wait_until 10 eval 'dialog=$(xdotool search --onlyvisible --name "lection du r" | head -n 1); [ -n "$dialog" ]' ||
+        fail "no folder dialog"
+    sleep 0.5
+    read -r x y w h <<<"$(window_geometry "$dialog")"
+    local dx=$((x + w / 2 - ScreenWidth / 2)) dy=$((y + h / 2 - ScreenHeight / 2))
+    [ "${dx#-}" -le 10 ] && [ "${dy#-}" -le 10 ] ||
+        fail "the dialog's centre is $dx, $dy px from the screen's ($x $y $w $h)"
+    xdotool key Escape
+    kill -TERM "$app"
+    expect_exit_status_0
+}
+
 "test_$test"
 echo "passed: $test"
