@@ -491,6 +491,11 @@ void TfrmMain::ConnectPort(int number) {
         State.Busy = busyBefore || State.Quitting;
         return;
     }
+    WakeOpenedPort(busyBefore);
+}
+
+// The port is open: no more waiting for it, the device is woken, and dumps may start.
+void TfrmMain::WakeOpenedPort(bool busyBefore) {
     StopWaitingForPort();
     try {
         WakeDevice();
@@ -587,16 +592,9 @@ void TfrmMain::ReopenPort() {
             portWatch_->LookAgainSoon();
         return;
     }
-    StopWaitingForPort();
     SetStatus(texts::StatusPortBack);
     AddLogLine(ByteString(texts::LogPortBack) + ComPort1.Port());
-    try {
-        WakeDevice();
-    } catch (...) {
-        State.Busy = busyBefore || State.Quitting;
-        throw;
-    }
-    State.Busy = State.Quitting;
+    WakeOpenedPort(busyBefore);
 }
 
 // The folders whose changes may bring the port back: the COMn link's, its target's, /dev

@@ -244,6 +244,7 @@ private:
     void StopWaitingForPort();
     void TryReopenPort();
     void ReopenPort();
+    void WakeOpenedPort(bool busyBefore);
     bool PortPresent();
     QStringList PortFolders() const;
     // Counts the port commands in progress; at the end of the last one, what waited for it.
