@@ -331,8 +331,11 @@ void TfrmMain::KeepInsideWorkArea() {
 // The log follows the window's size; everything else keeps its place.
 void TfrmMain::LayoutLog() {
     const int belowLog = layout::ClientSize.height() - layout::Log.top() - layout::Log.height();
+    // Collapsed, the log is not part of the window: where the frame is thinner (a scaled
+    // screen) a strip of it would show below the controls.
+    const bool collapsed = outerHeight_ <= layout::CollapsedHeight;
     mmoMain->setGeometry(layout::Log.left(), layout::Log.top(), width(),
-                         std::max(0, height() - layout::Log.top() - belowLog));
+                         collapsed ? 0 : std::max(0, height() - layout::Log.top() - belowLog));
 }
 
 void TfrmMain::PlaceBottomRight() {

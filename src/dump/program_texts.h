@@ -49,8 +49,7 @@ inline constexpr char AlreadyRunning[] = "VELDAR est d\xE9j\xE0 lanc\xE9";
 inline constexpr char LockNotTaken[] =
     "Le fichier %1 ne peut pas servir de verrou : un second VELDAR lanc\xE9 dans ce dossier "
     "ne serait pas d\xE9tect\xE9.\nSupprimez-le. VELDAR d\xE9marre quand m\xEAme.";
-inline constexpr char StatusNoNotificationArea[] =
-    "(Pas de zone de notification: la fen\xEAtre reste affich\xE9\x65.)";
+inline constexpr char StatusNoNotificationArea[] = "(Pas de zone de notification.)";
 inline constexpr char NoNotificationArea[] =
     "aucune zone de notification trouv\xE9\x65 ; la fen\xEAtre reste affich\xE9\x65 et se "
     "r\xE9\x64uit dans la barre des t\xE2\x63hes.";

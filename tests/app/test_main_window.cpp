@@ -41,6 +41,7 @@ TEST_F(WindowTest, TheLogoSwitchesBetweenTheTwoHeights) {
     EXPECT_EQ(window->mmoMain->geometry().bottom(), window->height() - 3);
     window->ImgLogoDblClick();
     EXPECT_EQ(window->OuterHeight(), 106);
+    EXPECT_EQ(window->mmoMain->height(), 0) << "no strip of the log under the controls";
     window->SetOuterHeight(300);
     window->ImgLogoDblClick();
     EXPECT_EQ(window->OuterHeight(), 106);
@@ -271,7 +272,7 @@ TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isMinimized()) << "shown, not minimised, at start";
     EXPECT_FALSE(window->State.InTray);
-    EXPECT_TRUE(Status().endsWith(QString::fromUtf8("la fenêtre reste affichée.)")))
+    EXPECT_TRUE(Status().endsWith("\n(Pas de zone de notification.)"))
         << Status().toStdString();
     window->HideToTray();
     EXPECT_TRUE(window->State.InTray);
