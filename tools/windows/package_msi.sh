@@ -38,7 +38,10 @@ code=$(row 1) max=$(row 3)
 msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART <> \"0\"' WHERE \`Component\` = 'StartupShortcut'"
 msibuild "$msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
 msibuild "$msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('$code', '$max', 513, 'WIX_UPGRADE_DETECTED')"
-[ "$(msiinfo export "$msi" Component | tr -d '\r' | awk -F'\t' '$1 == "StartupShortcut" { print $5 }')" = 'AUTOSTART <> "0"' ] &&
-    msiinfo export "$msi" Upgrade | tr -d '\r' | grep -q $'\t513\t\tWIX_UPGRADE_DETECTED$' ||
-    { echo "package_msi: $msi lacks the Startup condition or the upgrade row" >&2; exit 1; }
+condition=$(msiinfo export "$msi" Component | tr -d '\r' | awk -F'\t' '$1 == "StartupShortcut" { print $5 }')
+if [ "$condition" != 'AUTOSTART <> "0"' ] ||
+    ! msiinfo export "$msi" Upgrade | tr -d '\r' | grep -q $'\t513\t\tWIX_UPGRADE_DETECTED$'; then
+    echo "package_msi: $msi lacks the Startup condition or the upgrade row" >&2
+    exit 1
+fi
 echo "$msi"
