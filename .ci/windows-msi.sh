@@ -108,12 +108,15 @@ app_pid() {
 }
 app_running() { [ -n "$(app_pid)" ]; }
 app_ended() { [ -z "$(app_pid)" ]; }
-# A shortcut names the installed program and an icon that is on the disk.
+# A shortcut names the installed program, its folder to start in and an icon on the disk
+# (the last two in UTF-16).
 check_shortcut() {
-    local lnk=$1 icon
+    local lnk=$1 text icon
     [ -f "$lnk" ] || fail "no shortcut $lnk"
     grep -aqF "$(winepath -w "$dir/veldar.exe")" "$lnk" || fail "$lnk does not start $dir/veldar.exe"
-    icon=$(grep -aoE '[A-Z]:\\[^"*<>|[:cntrl:]]*\\veldar\.ico' "$lnk" | head -n 1)
+    text=$(tr -d '\000' <"$lnk")
+    grep -qF "$(winepath -w "$dir")" <<<"$text" || fail "$lnk does not start in $dir"
+    icon=$(grep -aoE '[A-Z]:\\[^:[:cntrl:]]*\\veldar\.ico' <<<"$text" | head -n 1 || true)
     [ -n "$icon" ] && [ -s "$(winepath -u "$icon")" ] || fail "$lnk shows no icon on the disk ($icon)"
 }
 installed_products() {
