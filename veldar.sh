@@ -79,16 +79,24 @@ demo() {
 }
 
 # The portable Windows program: Qt built for MinGW once into ~/.cache/veldar, then
-# veldar.exe and the Qt-free tests, and dist/veldar-windows-x64.zip.
+# veldar.exe and the Qt-free tests, dist/veldar-windows-x64.zip, and the per-user installer
+# made of the zip's files, dist/VELDAR-<version>-x64.msi.
 windows() {
-    install_missing "${PACKAGES[@]}" g++-mingw-w64-x86-64-posix dpkg-dev zip qt6-translations-l10n
-    local qt
+    install_missing "${PACKAGES[@]}" g++-mingw-w64-x86-64-posix dpkg-dev zip unzip qt6-translations-l10n \
+        wixl msitools icoutils
+    local qt version
     qt=$(tools/windows/qt_mingw.sh)
     VELDAR_QT_MINGW=$qt cmake --preset windows >/dev/null
     cmake --build --preset windows
     cmake --preset mingw >/dev/null
     cmake --build --preset mingw
     tools/windows/package_zip.sh "$qt" build-windows/veldar.exe dist/veldar-windows-x64.zip
+    # The installer's shortcuts show the icon the native build draws for the Linux menus.
+    build --target veldar-icon-files
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
+    rm -f dist/VELDAR-*-x64.msi
+    tools/windows/package_msi.sh dist/veldar-windows-x64.zip build/icons/hicolor "$version" \
+        "dist/VELDAR-$version-x64.msi"
 }
 
 # The installed program keeps its settings and COMn links in the user's ~/.config/veldar/;
