@@ -13,11 +13,13 @@ bool IsRegular(HANDLE file) {
            !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-// The whole file, for as long as the handle lives; a recovery's own lock fails on it.
-bool LockWhole(HANDLE file) {
+// One byte far beyond any journal's end, for as long as the handle lives: a recovery's own
+// lock fails on it, while the records stay readable (a lock on them would refuse reads).
+bool LockMark(HANDLE file) {
     OVERLAPPED at{};
-    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
-                      MAXDWORD, &at);
+    at.Offset = 0xFFFFFFFE;
+    at.OffsetHigh = 0x7FFFFFFF;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
 }
 
 } // namespace
@@ -31,7 +33,7 @@ bool JournalFile::Create(const std::filesystem::path& file) {
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = h;
     path_ = file;
-    if (!IsRegular(h) || !LockWhole(h)) {
+    if (!IsRegular(h) || !LockMark(h)) {
         Remove();
         return false;
     }
@@ -49,7 +51,7 @@ JournalFile::Claim JournalFile::Take(const std::filesystem::path& file) {
         CloseHandle(h);
         return Claim::Unusable;
     }
-    if (!LockWhole(h)) {
+    if (!LockMark(h)) {
         const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
         CloseHandle(h);
         return held ? Claim::Held : Claim::Unusable;
