@@ -66,14 +66,14 @@ if [ "$which" = compare ]; then
                 [ "$b" = after ] || from=$before
                 line=$(run "$options" dump "$from")
                 span=$(field first_to_last_ms "$line") steps=$(field steps "$line")
-                per[$b]+="$(awk -v s="$span" -v n="$steps" 'BEGIN { printf "%.4f", n > 1 ? s / (n - 1) : 0 }') "
-                rate[$b]+="$(awk -v r="$(field records "$line")" -v e="$(field elapsed_ms "$line")" 'BEGIN { printf "%.2f", e > 0 ? r * 1000 / e : 0 }') "
+                per[$b]+="$(awk -v s="$span" -v n="$steps" 'BEGIN { printf "%.4f", (n > 1 ? s / (n - 1) : 0) }') "
+                rate[$b]+="$(awk -v r="$(field records "$line")" -v e="$(field elapsed_ms "$line")" 'BEGIN { printf "%.2f", (e > 0 ? r * 1000 / e : 0) }') "
                 wr[$b]+="$(field journal_write_us "$line") " sy[$b]+="$(field journal_sync_us "$line") "
                 ns[$b]+="$(field journal_syncs "$line") "
             done
         done
         for b in before after; do
-            m() { tr ' ' '\n' <<<"$1" | grep . | median; }
+            m() { tr ' ' '\n' <<<"$1" | awk NF | median; }
             # The build before keeps no journal: its columns stay "-".
             ms() { [ -z "$1" ] && echo - || awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000 }'; }
             w=$(m "${wr[$b]}") s=$(m "${sy[$b]}") n=$(m "${ns[$b]}")
