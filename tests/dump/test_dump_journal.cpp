@@ -4,7 +4,9 @@
 #include "dump_fixture.h"
 #include "dump_journal.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "small_disk.h"
 
 #include <sys/stat.h>
@@ -29,6 +31,27 @@ ByteString Joined(const std::vector<ByteString>& payloads, std::size_t count) {
     return text;
 }
 
+// A running journal's bytes. On Windows it is open with the right to delete it, which every
+// other handle must share.
+ByteString ReadRunningJournal(const fs::path& file) {
+#ifdef _WIN32
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "not readable";
+    ByteString bytes;
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        bytes.append(buffer, n);
+    CloseHandle(h);
+    return bytes;
+#else
+    std::ifstream in(file, std::ios::binary);
+    return ByteString(std::istreambuf_iterator<char>(in), {});
+#endif
+}
+
 constexpr char JournalFailed[] = "Journal du d\xE9vidage impossible \xE0 tenir: ";
 
 TEST_F(DumpTest, EachRecordIsInTheJournalBeforeItsAcknowledgementGoesOut) {
@@ -45,7 +68,7 @@ TEST_F(DumpTest, EachRecordIsInTheJournalBeforeItsAcknowledgementGoesOut) {
             "ACK\r")
             return;
         const auto journals = FindJournals(root / "exe");
-        atAck.push_back(journals.size() == 1 ? ReadFile(journals[0]) : "no journal");
+        atAck.push_back(journals.size() == 1 ? ReadRunningJournal(journals[0]) : "no journal");
     };
     port.AttachLink(&link);
     engine.RunDump(false);
@@ -164,7 +187,7 @@ TEST_F(DumpTest, TheJournalStaysOnlyWhenNoCopyCouldBeWrittenAndTheNextStartSaves
     EXPECT_EQ(host.Log, std::vector<ByteString>{
                             "Arr\xEAt brutal d'un d\xE9vidage pr\xE9\x63\xE9\x64\x65nt: 3 "
                             "enregistrements r\xE9\x63up\xE9r\xE9s dans " +
-                            PathText(root / "exe" / copy)});
+                            PathText(InFolder(host.ExeFolder, NativePath(copy)))});
     // Nothing more the next time.
     EXPECT_TRUE(engine.RecoverJournals().empty());
 }
