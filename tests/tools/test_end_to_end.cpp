@@ -169,7 +169,8 @@ TEST_F(EndToEnd, AKilledDumpIsSavedByTheNextRun) {
     ASSERT_GE(acknowledged, 21u) << out;
     acknowledged -= 1;
 
-    auto next = Dump({"--wait", "1"});
+    // A port that cannot open: without its link COM1 would be /dev/ttyS0.
+    auto next = Dump({"--wait", "1", "--port", (root / "none").string()});
     EXPECT_EQ(next->Wait(), 3) << next->Output();
     auto files = DestFiles();
     ASSERT_EQ(files.size(), 1u) << next->Output();
