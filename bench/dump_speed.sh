@@ -10,29 +10,36 @@
 # Then the same paced dump, each beside the plain reader, through the simulator's model of a
 # USB adapter (--adapter-latency): 16 ms without the event character, 16 ms with CR as the
 # event character, and 1 ms (what the Linux low-latency flag gives an FTDI adapter).
+# With "compare BEFORE" instead of the rows: the paced and the unpaced dump, 5 runs each of
+# the build BEFORE (a build folder of an earlier tree) and of this one, taken in turns in the
+# same sitting, as medians: time per record, records/s, and the time this build spends
+# writing and syncing its journal (veldar-dump --stats).
 # Usage: bench/dump_speed.sh [records] [build folder] [rows: all, plain (no adapter) or adapter]
+#        bench/dump_speed.sh [records] [build folder] compare BEFORE
 #        (defaults: 1000, build, all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-1000}
 build=${2:-build}
 which=${3:-all}
-case $which in all | plain | adapter) ;; *) echo "dump_speed: rows all, plain or adapter" >&2; exit 2 ;; esac
+before=${4:-}
+case $which in all | plain | adapter | compare) ;; *) echo "dump_speed: rows all, plain, adapter or compare" >&2; exit 2 ;; esac
+[ "$which" != compare ] || [ -x "$before/veldar-dump" ] || { echo "dump_speed: compare needs the build before" >&2; exit 2; }
 length=40
 cmake --build "$build" --target veldar-devsim veldar-dump >/dev/null
 
-run() { # $1: extra simulator options; $2: the reader, dump (veldar-dump) or plain
-    local work sim stats
+run() { # $1: extra simulator options; $2: the reader, dump (veldar-dump) or plain; $3: build
+    local work sim stats from=${3:-$build}
     work=$(mktemp -d)
     # shellcheck disable=SC2086
-    "$build/veldar-devsim" --generate "$count" --length "$length" --header BENCH --link-dir "$work" \
+    "$from/veldar-devsim" --generate "$count" --length "$length" --header BENCH --link-dir "$work" \
         --com 1 --kick-every 1 --timeout 0 --quiet $1 >"$work/devsim.log" 2>&1 &
     sim=$!
     for _ in $(seq 100); do [ -L "$work/COM1" ] && break; sleep 0.1; done
     if [ "$2" = plain ]; then
         stats=$(bash bench/plain_dump.sh "$work/COM1" | grep '^stats:') || true
     else
-        stats=$("$build/veldar-dump" --link-dir "$work" --port COM1 --dest "$work" --quiet \
+        stats=$("$from/veldar-dump" --link-dir "$work" --port COM1 --dest "$work" --quiet \
             --stats --wait 60 | grep '^stats:') || true
     fi
     # Without a completed dump the simulator would wait for ever.
@@ -44,6 +51,39 @@ run() { # $1: extra simulator options; $2: the reader, dump (veldar-dump) or pla
 }
 
 field() { sed -E -n "s/.*$1=([0-9]+).*/\\1/p" <<<"$2"; }
+
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+
+if [ "$which" = compare ]; then
+    printf '%-9s %-7s %5s %16s %10s %16s %15s %12s\n' mode build runs "per record (ms)" records/s \
+        "journal write ms" "journal sync ms" "journal syncs"
+    for row in "paced|" "unpaced|--no-pacing"; do
+        IFS='|' read -r mode options <<<"$row"
+        declare -A per=() rate=() wr=() sy=() ns=()
+        for _ in 1 2 3 4 5; do
+            for b in before after; do
+                from=$build
+                [ "$b" = after ] || from=$before
+                line=$(run "$options" dump "$from")
+                span=$(field first_to_last_ms "$line") steps=$(field steps "$line")
+                per[$b]+="$(awk -v s="$span" -v n="$steps" 'BEGIN { printf "%.4f", (n > 1 ? s / (n - 1) : 0) }') "
+                rate[$b]+="$(awk -v r="$(field records "$line")" -v e="$(field elapsed_ms "$line")" 'BEGIN { printf "%.2f", (e > 0 ? r * 1000 / e : 0) }') "
+                wr[$b]+="$(field journal_write_us "$line") " sy[$b]+="$(field journal_sync_us "$line") "
+                ns[$b]+="$(field journal_syncs "$line") "
+            done
+        done
+        for b in before after; do
+            m() { tr ' ' '\n' <<<"$1" | awk NF | median; }
+            # The build before keeps no journal: its columns stay "-".
+            ms() { [ -z "$1" ] && echo - || awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000 }'; }
+            w=$(m "${wr[$b]}") s=$(m "${sy[$b]}") n=$(m "${ns[$b]}")
+            printf '%-9s %-7s %5d %16.3f %10.1f %16s %15s %12s\n' "$mode" "$b" 5 "$(m "${per[$b]}")" \
+                "$(m "${rate[$b]}")" "$(ms "$w")" "$(ms "$s")" "${n:--}"
+        done
+        unset per rate wr sy ns
+    done
+    exit 0
+fi
 
 printf '%-26s %8s %9s %10s %12s %12s %12s %10s %15s %12s\n' mode records "time (s)" records/s \
     "poll sleeps" "line limit" "last/first" "peak KiB" "per record (ms)" "/ line time"

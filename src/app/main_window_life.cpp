@@ -19,7 +19,18 @@ namespace veldar {
 void TfrmMain::FormCreate() {
     SetOuterHeight(layout::CollapsedHeight);
     PlaceBottomRight();
-    ConnectPort(LoadSettings());
+    const int port = LoadSettings();
+    // Once the lock is held and the destination known: what a dead run left becomes a capture.
+    const ByteString recovered = engine_.RecoverJournals();
+    // Said after ConnectPort's own status, however the connection ends.
+    struct TellRecovered {
+        TfrmMain& window;
+        const ByteString& status;
+        ~TellRecovered() {
+            if (!status.empty()) window.SetStatus(status);
+        }
+    } tell{*this, recovered};
+    ConnectPort(port);
 }
 
 int TfrmMain::LoadSettings() {

@@ -62,4 +62,26 @@ bool CaptureFiles::Write(const fs::path& file, const ByteString& bytes, WriteMod
     return WriteRegularFile(file, bytes, mode, false) == WriteResult::Written;
 }
 
+bool CaptureFiles::Sync(const fs::path& file) {
+    return SyncRegularFile(file);
+}
+
+fs::path WriteNewCapture(CaptureFiles& files, const fs::path& folder, const ByteString& baseName,
+                         const ByteString& bytes) {
+    if (!files.FolderExists(folder)) return {};
+    for (int n = 1; n < 1000; ++n) {
+        ByteString name = baseName;
+        if (n > 1) {
+            name += '_';
+            name += std::to_string(n);
+        }
+        name += ".txt";
+        auto path = InFolder(folder, NativePath(name));
+        if (files.FileExists(path)) continue;
+        if (!files.Write(path, bytes, WriteMode::CreateNew)) return {};
+        return path;
+    }
+    return {};
+}
+
 } // namespace veldar

@@ -4,6 +4,8 @@
 #include "dump_engine.h"
 #include "program_texts.h"
 
+#include <optional>
+
 namespace veldar {
 
 std::filesystem::path DumpEngine::SettledFolder() const {
@@ -50,6 +52,7 @@ bool DumpEngine::SaveCapture() {
     result =
         files_.Write(path, state_.CaptureText, append ? WriteMode::Append : WriteMode::Replace);
     if (result) summary_.File = path;
+    if (result && run_ && files_.Sync(path)) JournalServed();
     if (result && options_.ViewFile) view_.OpenInAssociatedProgram(path);
     return result;
 }
@@ -70,22 +73,63 @@ void DumpEngine::RescueSave(RunRecord& run) {
 // Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt... A
 // failed attempt leaves nothing behind for the next folder's.
 bool DumpEngine::WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName) {
-    if (!files_.FolderExists(folder)) return false;
-    for (int n = 1; n < 1000; ++n) {
-        ByteString name = baseName;
-        if (n > 1) {
-            name += '_';
-            name += std::to_string(n);
+    auto path = WriteNewCapture(files_, folder, baseName, state_.CaptureText);
+    if (path.empty()) return false;
+    summary_.RescueFile = path;
+    view_.AddPathLogLine(texts::LogRescued, path, {});
+    if (files_.Sync(path)) JournalServed();
+    return true;
+}
+
+ByteString DumpEngine::RecoverJournals() {
+    // A journal larger than this was not written by a dump.
+    constexpr std::size_t MaxJournalBytes = std::size_t{256} << 20;
+    TakeOptions();
+    int recovered = 0;
+    std::filesystem::path last;
+    for (const auto& journal : FindJournals(options_.ProgramFolder)) {
+        JournalFile file;
+        const JournalFile::Claim claim = file.Take(journal);
+        // Another program's dump is running with it.
+        if (claim == JournalFile::Claim::Held) continue;
+        std::optional<std::string> bytes;
+        if (claim == JournalFile::Claim::Taken) bytes = file.ReadAll(MaxJournalBytes);
+        if (!bytes) {
+            view_.AddPathLogLine(texts::LogJournalUnreadable, journal, {});
+            continue;
         }
-        name += ".txt";
-        auto path = InFolder(folder, NativePath(name));
-        if (files_.FileExists(path)) continue;
-        if (!files_.Write(path, state_.CaptureText, WriteMode::CreateNew)) return false;
-        summary_.RescueFile = path;
-        view_.AddPathLogLine(texts::LogRescued, path, {});
-        return true;
+        const JournalContent content = ReadJournalContent(*bytes);
+        // Ended before its first record was accepted.
+        if (content.Records == 0) {
+            file.Remove();
+            continue;
+        }
+        // Named as the rescue copy of that dump would have been, at its own time.
+        const ByteString name = JournalTime(journal) + texts::PartialSuffix;
+        std::filesystem::path copy;
+        bool synced = false;
+        for (const std::filesystem::path& folder :
+             {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
+            if (folder.empty()) continue;
+            copy = WriteNewCapture(files_, folder, name, content.Capture);
+            if (copy.empty()) continue;
+            synced = files_.Sync(copy);
+            break;
+        }
+        if (copy.empty()) {
+            view_.AddPathLogLine(texts::LogJournalNotCopied, journal, {});
+            continue;
+        }
+        // A copy that did not reach the disk keeps its journal for the next start.
+        if (synced) file.Remove();
+        view_.AddPathLogLine(texts::LogRecovered + std::to_string(content.Records) +
+                                 texts::LogRecoveredIn,
+                             copy, content.Torn ? texts::LogRecoveredTorn : "");
+        recovered += content.Records;
+        last = copy;
     }
-    return false;
+    if (recovered == 0) return {};
+    return std::to_string(recovered) + texts::StatusRecovered + PathText(last.filename());
 }
 
 } // namespace veldar

@@ -65,15 +65,22 @@ void DumpEngine::RunDump(bool probeFirst) {
     struct CurrentRun {
         DumpEngine& engine;
         const LocalTime& start;
+        RunRecord& run;
         ~CurrentRun() {
+            engine.EndJournal(run);
+            engine.summary_.JournalWriteUs = engine.journal_.WriteUs;
+            engine.summary_.JournalSyncUs = engine.journal_.SyncUs;
+            engine.summary_.JournalSyncs = engine.journal_.Syncs;
             engine.summary_.ElapsedMs =
                 engine.pump_.Now().MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch();
             engine.run_ = nullptr;
             if (engine.OnFinished) engine.OnFinished();
         }
-    } current{*this, start};
+    } current{*this, start, run};
     run_ = &run;
     summary_ = DumpSummary{};
+    journal_.WriteUs = journal_.SyncUs = 0;
+    journal_.Writes = journal_.Syncs = 0;
     int records = 0;
     try {
         if (probeFirst) WakeDevice();
@@ -83,7 +90,7 @@ void DumpEngine::RunDump(bool probeFirst) {
         DumpState dumpState = dsRunning;
         if (RequestPhase(requestWord)) {
             run.Acknowledged = true;
-            dumpState = RecordPhase(records, run);
+            dumpState = RecordPhase(records, run, start);
         }
         summary_.Records = records;
         EndStep(dumpState, records, start, run);
@@ -131,7 +138,7 @@ bool DumpEngine::RequestPhase(ByteString& requestWord) {
     }
 }
 
-DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
+DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime& start) {
     SetProgressMax(1000);
     int refusals = 0;
     int counter = 0;
@@ -140,6 +147,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
     state_.FileName.clear();
     view_.ShowFromTray();
     view_.ClearLog();
+    StartJournal(start);
 
     DumpState dumpState = dsRunning;
     while (dumpState == dsRunning) {
@@ -184,10 +192,14 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
                 SetProgressMax(header.Maximum);
                 state_.FileName += header.Name;
                 view_.AddLogLine(texts::LogHeader + state_.FileName + " - " + header.CountText);
+                JournalAppend(payload + "\r\n", false);
             } else {
                 ++records;
                 if (position_ < maximum_) view_.SetProgressPosition(++position_);
+                const std::size_t from = state_.CaptureText.size();
                 state_.CaptureText.append(payload).append("\r\n");
+                // In the journal before the device hears the ACK that makes it delivered.
+                JournalAppend(std::string_view(state_.CaptureText).substr(from), true);
                 ByteString line = trace;
                 line.append("(").append(std::to_string(counter)).append(")").append(payload);
                 for (std::size_t check : {n - 3, n - 2})
@@ -205,6 +217,8 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run) {
         view_.AddLogLine(
             ByteString(trace).append(texts::LogRequest).append(reply).append(errorText));
         port_.SendText(reply);
+        // Never between the write and the ACK: the sync would delay every record.
+        if (accepted) journal_.SyncWithin(pump_.Now().MillisecondsSinceEpoch());
     }
     return dumpState;
 }
@@ -217,6 +231,7 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
         return;
     case dsAborted:
         summary_.End = DumpEnd::Aborted;
+        run.Aborted = true;
         // The device still holds its records: nothing is saved.
         view_.SetStatus(texts::StatusAborted);
         view_.Beep();
@@ -226,6 +241,7 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
     case dsComplete:
         break;
     }
+    journal_.Sync();
     bool saved = SaveCapture();
     summary_.End = saved ? DumpEnd::Saved : DumpEnd::NotSaved;
     if (run.Stopped) throw DumpStopped{};
@@ -245,6 +261,32 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
     pump_.ProcessMessages();
     pump_.Sleep(1500);
     view_.HideToTray();
+}
+
+void DumpEngine::StartJournal(const LocalTime& start) {
+    if (!journal_.Start(options_.ProgramFolder, JournalName, start, port_.Port()))
+        view_.AddPathLogLine(texts::LogJournalFailed, journal_.File(), {});
+}
+
+void DumpEngine::JournalAppend(std::string_view bytes, bool payload) {
+    // A full disk or a folder that refuses: said once, the journal given up, the dump goes on.
+    if (journal_.Active() && !journal_.Append(bytes, payload))
+        view_.AddPathLogLine(texts::LogJournalFailed, journal_.File(), {});
+}
+
+void DumpEngine::JournalServed() {
+    journal_.Remove();
+}
+
+void DumpEngine::EndJournal(const RunRecord& run) {
+    if (!journal_.Active()) return;
+    // A cancelled dump saves nothing by design: the device still holds its records.
+    if (run.Aborted || !journal_.HoldsRecords()) {
+        journal_.Remove();
+        return;
+    }
+    journal_.Keep();
+    summary_.Journal = journal_.File();
 }
 
 void DumpEngine::SaveNow() {

@@ -6,6 +6,7 @@
 
 #include "capture_files.h"
 #include "com_port.h"
+#include "dump_journal.h"
 #include "dump_options.h"
 #include "dump_pump.h"
 #include "dump_view.h"
@@ -26,6 +27,11 @@ struct DumpSummary {
     std::filesystem::path RescueFile; // the copy of what could not be saved normally
     std::int64_t ElapsedMs = 0;       // from the start of the run to its end
     int PortError = 0;                // the platform's error of a port failure
+    std::filesystem::path Journal;    // the journal kept for the next start (no copy was safe)
+    // The time spent writing and syncing the journal (steady clock), and the syncs.
+    std::int64_t JournalWriteUs = 0;
+    std::int64_t JournalSyncUs = 0;
+    int JournalSyncs = 0;
 };
 
 // What the engine knows of the current or last run. Texts are Windows-1252 bytes.
@@ -70,6 +76,14 @@ public:
     // The name typed in the panel; a run waiting for a name goes on with it.
     void NameConfirmed(const ByteString& name) { state_.FileName = name; }
 
+    // Turns the journals that dead runs left in the program's folder into capture files
+    // (rescue names, in the destination or the next folder that takes them) and removes them;
+    // a journal that another running program holds is left alone. Each is told in the log;
+    // returns the status text of what was recovered, empty when nothing was.
+    ByteString RecoverJournals();
+    // The name of this program's journals (dump_journal.h).
+    std::string JournalName = WindowJournalName;
+
     const DumpSummary& LastDump() const { return summary_; }
     DumpRunState& Run() { return state_; }
     // True while a dump run is on the stack (Busy is also true before the first connection).
@@ -84,15 +98,21 @@ private:
         bool Complete = false;
         bool Rescued = false;
         bool Stopped = false;
+        bool Aborted = false;
     };
 
     bool RequestPhase(ByteString& requestWord);
-    DumpState RecordPhase(int& records, RunRecord& run);
+    DumpState RecordPhase(int& records, RunRecord& run, const LocalTime& start);
     void EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run);
     bool WaitForName(RunRecord* run);
     std::filesystem::path SettledFolder() const;
     void RescueSave(RunRecord& run);
     bool WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName);
+    void StartJournal(const LocalTime& start);
+    void JournalAppend(std::string_view bytes, bool payload);
+    // A copy of the run's records is on the disk: the journal has served.
+    void JournalServed();
+    void EndJournal(const RunRecord& run);
     int Receive();
     void TakeOptions();
     void SetProgressMax(int maximum);
@@ -112,6 +132,7 @@ private:
     int maximum_ = 100;
     RunRecord* run_ = nullptr;
     DumpSummary summary_;
+    DumpJournal journal_;
 };
 
 } // namespace veldar

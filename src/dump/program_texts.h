@@ -24,6 +24,21 @@ inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
 inline constexpr char PartialSuffix[] = "_partiel";
+// --- the journal of a dump, and what a start recovers from one left by a dead run ---
+// The journal's first line: "<program> - dévidage commencé le dd/MM/yyyy hh:mm:ss sur <port>".
+inline constexpr char JournalBegan[] = " - d\xE9vidage commenc\xE9 le ";
+inline constexpr char JournalOnPort[] = " sur ";
+inline constexpr char LogJournalFailed[] = "Journal du d\xE9vidage impossible \xE0 tenir: ";
+// "Arrêt brutal d'un dévidage précédent: N enregistrements récupérés dans <file>".
+inline constexpr char LogRecovered[] =
+    "Arr\xEAt brutal d'un d\xE9vidage pr\xE9\x63\xE9\x64\x65nt: ";
+inline constexpr char LogRecoveredIn[] = " enregistrements r\xE9\x63up\xE9r\xE9s dans ";
+inline constexpr char LogRecoveredTorn[] = " (dernier enregistrement incomplet, gard\xE9 tel quel)";
+inline constexpr char LogJournalUnreadable[] = "Journal illisible, laiss\xE9 en place: ";
+inline constexpr char LogJournalNotCopied[] =
+    "Journal laiss\xE9 en place, aucun dossier n'accepte sa copie: ";
+// "N enregistrements récupérés:" and the file's name on the second line.
+inline constexpr char StatusRecovered[] = " enregistrements r\xE9\x63up\xE9r\xE9s:\r\n";
 // Added to the name of a settings file that could not be read, kept aside at quit.
 inline constexpr char UnreadableSettingsSuffix[] = ".illisible";
 

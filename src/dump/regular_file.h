@@ -30,6 +30,10 @@ enum class WriteResult {
 WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view bytes,
                              WriteMode mode, bool followLink);
 
+// Hands a written regular file's data to the disk (never through a link in its own name), and
+// on POSIX its folder's entry too; false when either could not be done.
+bool SyncRegularFile(const std::filesystem::path& file);
+
 // The bytes of a regular file (a link to one counts) of at most maxBytes; nullopt for
 // anything else, a larger file, or an input/output error. Never blocks on a FIFO.
 std::optional<std::string> ReadRegularFile(const std::filesystem::path& file, std::size_t maxBytes);

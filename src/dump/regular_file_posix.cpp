@@ -56,6 +56,22 @@ WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view
     return ok ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
+bool SyncRegularFile(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok) return false;
+    // A new file's name lives in its folder: without the folder a power cut may lose it.
+    const auto parent = file.parent_path();
+    int folder = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return false;
+    ok = ::fsync(folder) == 0;
+    ::close(folder);
+    return ok;
+}
+
 std::optional<std::string> ReadRegularFile(const std::filesystem::path& file,
                                            std::size_t maxBytes) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

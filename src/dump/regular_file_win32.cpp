@@ -56,6 +56,17 @@ WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view
     return ok ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
+bool SyncRegularFile(const std::filesystem::path& file) {
+    HANDLE h =
+        CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    // NTFS keeps the folder's entry with the file: no folder to flush.
+    bool ok = IsRegularFile(h) && FlushFileBuffers(h);
+    CloseHandle(h);
+    return ok;
+}
+
 std::optional<std::string> ReadRegularFile(const std::filesystem::path& file,
                                            std::size_t maxBytes) {
     HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

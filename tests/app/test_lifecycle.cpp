@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <fstream>
 
@@ -41,6 +42,28 @@ TEST_F(WindowTest, TheSettingsFileGivesPortFolderAndOptions) {
     EXPECT_TRUE(window->mnuFichier->isChecked());
     EXPECT_FALSE(window->mnuNomFicAuto->isChecked());
     EXPECT_TRUE(window->mnuEcraser->isChecked());
+}
+
+TEST_F(WindowTest, AStartSavesTheJournalOfADeadRunAndSaysSoAfterThePortsStatus) {
+    const fs::path dest = folder / "dest";
+    fs::create_directories(dest);
+    std::ofstream(folder / "VELDAR.ini", std::ios::binary)
+        << "[PORT_COMM]\r\nCOM1\r\n[CHEMIN_DESTINATION]\r\n"
+        << dest.string()
+        << "\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n0\r\n";
+    const fs::path journal = folder / "VELDAR_20261206170500.journal";
+    std::ofstream(journal, std::ios::binary) << "VELDAR - d\xE9vidage commenc\xE9 le 06/12/2026 "
+                                                "17:05:00 sur COM1\r\n#;X;2\r\none\r\ntwo\r\n";
+    window->FormCreate();
+    EXPECT_TRUE(window->ComPort1.Connected());
+    EXPECT_EQ(ReadAll(dest / "20261206170500_partiel.txt"), "one\r\ntwo\r\n");
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(Status(),
+              QString::fromUtf8("2 enregistrements récupérés:\n20261206170500_partiel.txt"));
+    EXPECT_TRUE(window->mmoMain->toPlainText().contains(
+        QString::fromUtf8("2 enregistrements récupérés dans ") +
+        QString::fromStdString((dest / "20261206170500_partiel.txt").string())))
+        << window->mmoMain->toPlainText().toStdString();
 }
 
 TEST_F(WindowTest, APortThatCannotOpenAtStartLeavesEveryTriggerOff) {

@@ -3,9 +3,9 @@
 
 #include <future>
 #ifndef _WIN32
+#include "small_disk.h"
+
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #endif
 
@@ -312,34 +312,6 @@ TEST_F(CaptureTest, ALinkInTheFilesOwnNameIsNeverWrittenThroughButAFolderLinkIs)
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "abc\r\ndef\r\n");
 }
-
-// A 64 KiB tmpfs in a mount namespace of this test's own, gone with the process.
-class SmallDisk {
-public:
-    explicit SmallDisk(const fs::path& at) : at_(at) {
-        fs::create_directories(at);
-        mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
-                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                   ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return mounted_; }
-
-    // Fills what is left with a file of its own.
-    void Fill() const {
-        std::string block(4096, 'f');
-        int fd = ::open((at_ / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        ::close(fd);
-    }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
 
 TEST_F(DumpTest, AFullDiskLeavesNeitherHalfARecordNorAnEmptyCopyBehind) {
     const fs::path small = root / "small";

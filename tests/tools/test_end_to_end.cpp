@@ -18,6 +18,8 @@ protected:
         root = fs::temp_directory_path() /
                ("veldar-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(root / "dest");
+        // Run from a folder of its own: its journals live beside it, out of other tests' way.
+        fs::copy_file(VELDAR_DUMP, root / "veldar-dump");
     }
     ~EndToEnd() override { fs::remove_all(root); }
 
@@ -55,7 +57,7 @@ protected:
 
     std::unique_ptr<Child> Dump(std::vector<std::string> options = {},
                                 const fs::path& input = "/dev/null") {
-        std::vector<std::string> args = {VELDAR_DUMP,
+        std::vector<std::string> args = {(root / "veldar-dump").string(),
                                          "--link-dir",
                                          root.string(),
                                          "--port",
@@ -144,6 +146,43 @@ TEST_F(EndToEnd, SigtermDuringTheRecordLoopSavesTheAcceptedRecords) {
     EXPECT_GE(lines, 5u);
     EXPECT_LT(lines, 3000u);
     EXPECT_EQ(saved, Expected(lines));
+}
+
+// Killed in mid-dump: the next run saves the records from the journal before anything else,
+// even without a port.
+TEST_F(EndToEnd, AKilledDumpIsSavedByTheNextRun) {
+    auto device = Device({"--records", Records(300).string(), "--header", "KILLED"});
+    auto dump = Dump();
+    ASSERT_TRUE(dump->WaitForOutput(")MESURE 20;")) << dump->Output();
+    dump->Signal(SIGKILL);
+    EXPECT_EQ(dump->Wait(), 128 + SIGKILL);
+    // What the program sent before it died is in the line: read within a millisecond.
+    std::this_thread::sleep_for(500ms);
+    device->Signal(SIGTERM);
+    device->Wait();
+    // The header's acknowledgement is not a record's.
+    const std::string out = device->Output();
+    std::size_t acknowledged = 0;
+    for (auto at = out.find("rx @115200: ACK\\r"); at != std::string::npos;
+         at = out.find("rx @115200: ACK\\r", at + 1))
+        ++acknowledged;
+    ASSERT_GE(acknowledged, 21u) << out;
+    acknowledged -= 1;
+
+    // A port that cannot open: without its link COM1 would be /dev/ttyS0.
+    auto next = Dump({"--wait", "1", "--port", (root / "none").string()});
+    EXPECT_EQ(next->Wait(), 3) << next->Output();
+    auto files = DestFiles();
+    ASSERT_EQ(files.size(), 1u) << next->Output();
+    EXPECT_NE(files[0].filename().string().find("_partiel"), std::string::npos);
+    const std::string saved = ReadFile(files[0]);
+    EXPECT_TRUE(saved == Expected(acknowledged) || saved == Expected(acknowledged + 1))
+        << acknowledged << " acknowledged, saved:\n"
+        << saved;
+    EXPECT_NE(next->Output().find("enregistrements récupérés"), std::string::npos)
+        << next->Output();
+    for (const auto& e : fs::directory_iterator(root))
+        EXPECT_NE(e.path().extension(), ".journal") << e.path();
 }
 
 // --- veldar-dump's own end ---

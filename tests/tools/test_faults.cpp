@@ -10,6 +10,7 @@
 #include <functional>
 #include <random>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -368,6 +369,122 @@ TEST_F(ProgramFaults, QuitWhileTheRequestIsUnansweredCapturesNothing) {
     ASSERT_TRUE(device->WaitForOutput("LOAD")) << device->Output();
     Terminate();
     EXPECT_TRUE(TextFiles(root).empty()) << program->Output();
+}
+
+// --- deaths of the program itself ---
+
+// The program's replies the simulator has read: one per ACK of a record, the header's and the
+// end marker's included.
+int AcknowledgementsSeen(const std::string& deviceOutput) {
+    int seen = 0;
+    std::istringstream lines(deviceOutput);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("] rx @") != std::string::npos)
+            for (auto at = line.find("ACK\\r"); at != std::string::npos;
+                 at = line.find("ACK\\r", at + 1))
+                ++seen;
+    return seen;
+}
+
+// SIGKILL at moments spread over unpaced dumps of 100 records: while requesting, among the
+// records, while the name is awaited, while saving. The next start saves every record the
+// simulator saw acknowledged, and at most the one whose ACK was on its way, in order, byte for
+// byte; nothing else is lost and no journal is left.
+TEST_F(ProgramFaults, EveryAcknowledgedRecordSurvivesAKillAtAnyMoment) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const fs::path records = Records(100);
+    enum class Moment { Requests, Records, NameWait, Saving };
+    const std::vector<Moment> moments = {
+        Moment::Requests, Moment::Records, Moment::Records, Moment::NameWait, Moment::Records,
+        Moment::Saving,   Moment::Records, Moment::Records, Moment::Records,  Moment::Records};
+    // What the previous round left: the records the simulator saw acknowledged, its capture.
+    int acknowledged = -1;
+    fs::path capture;
+    auto dest = [&](std::size_t round) { return root / ("dest" + std::to_string(round)); };
+
+    for (std::size_t round = 0; round <= moments.size(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        fs::create_directories(dest(round));
+        WriteSettings(dest(round));
+        const bool last = round == moments.size();
+        const Moment moment = last ? Moment::Requests : moments[round];
+        const bool header = moment != Moment::NameWait;
+        const std::string name = "KILL" + std::to_string(round);
+        // The last start only saves what the round before left, a silent device before it.
+        std::vector<std::string> options = {"--silent"};
+        if (!last) options = {"--records", records.string(), "--kick-every", "1", "--no-pacing"};
+        if (!last && header) options.insert(options.end(), {"--header", name});
+        StartDevice(options);
+        StartProgram();
+        // The journal is saved before the port opens: the device hears the program after.
+        ASSERT_TRUE(device->WaitForOutput("] rx @")) << program->Output();
+        if (last) Terminate();
+
+        if (acknowledged >= 0) {
+            const auto copies = Rescues(dest(round), true);
+            const bool saved = fs::exists(capture);
+            if (saved) {
+                EXPECT_EQ(ReadAll(capture), Expected(100));
+            }
+            EXPECT_LE(copies.size(), 1u);
+            if (!saved && acknowledged > 0) {
+                EXPECT_EQ(copies.size(), 1u) << program->Output();
+            }
+            if (!copies.empty()) {
+                const std::string text = ReadAll(copies[0]);
+                const auto upTo = static_cast<std::size_t>(std::min(acknowledged + 1, 100));
+                EXPECT_TRUE(text == Expected(static_cast<std::size_t>(acknowledged)) ||
+                            text == Expected(upTo))
+                    << acknowledged << " acknowledged, recovered:\n"
+                    << text;
+            }
+        }
+        if (last) break;
+
+        // The moment: after the k-th acknowledgement, the header's counted.
+        const int offset = header ? 1 : 0;
+        std::function<bool(const std::string&)> due;
+        switch (moment) {
+        case Moment::Requests:
+            due = [](const std::string& out) {
+                return out.find("LOAD\\r") != std::string::npos ||
+                       out.find("READ\\r") != std::string::npos;
+            };
+            break;
+        case Moment::Records: {
+            const int k = std::uniform_int_distribution<int>(1, 100)(random) + offset;
+            due = [k](const std::string& out) { return AcknowledgementsSeen(out) >= k; };
+            break;
+        }
+        case Moment::NameWait:
+        case Moment::Saving:
+            // The end marker's acknowledgement: the name is asked for, or the file written.
+            due = [offset](const std::string& out) {
+                return AcknowledgementsSeen(out) >= 101 + offset;
+            };
+            break;
+        }
+        ASSERT_TRUE(Poll([&] { return due(device->Output()); })) << device->Output();
+        if (moment == Moment::NameWait) std::this_thread::sleep_for(200ms);
+        program->Signal(SIGKILL);
+        EXPECT_EQ(program->Wait(10s), 128 + SIGKILL);
+        // What the program sent before it died is in the line already: the simulator reads
+        // it within a millisecond, given half a second.
+        std::this_thread::sleep_for(500ms);
+        StopDevice();
+        ASSERT_TRUE(Poll([&] {
+            std::error_code ec;
+            return !fs::exists(fs::symlink_status(programFolder / "COM1", ec));
+        }));
+        acknowledged = std::clamp(AcknowledgementsSeen(device->Output()) - offset, 0, 100);
+        capture = dest(round) / (name + ".txt");
+    }
+    std::vector<fs::path> journals;
+    for (const auto& e : fs::directory_iterator(programFolder))
+        if (e.path().extension() == ".journal") journals.push_back(e.path());
+    EXPECT_TRUE(journals.empty()) << journals.front();
 }
 
 // --- folders named outside Windows-1252 ---

@@ -46,11 +46,17 @@ capture as VELDAR would.
   --quiet            print the status only, not the record log
   --stats            print the dump's figures at the end: records, elapsed and slept
                      milliseconds (the protocol's own poll sleeps), times between progress
-                     steps (one a record), peak resident size
+                     steps (one a record), peak resident size, microseconds spent writing
+                     and syncing the journal, and its syncs
   --help             this text
 
 "This program's folder" is the folder of its executable, or, for the installed package,
 the user's ~/.config/veldar ($XDG_CONFIG_HOME/veldar), the same folder as VELDAR's.
+
+Each accepted record is written to a journal in this program's folder
+(veldar-dump_yyyyMMddHHmmss.journal) before the device is told it arrived; the journal goes
+once the capture is saved. One left by a run that was killed or crashed is saved at the next
+run as a rescue file (yyyyMMddHHmmss_partiel.txt, the time of that dump) in the destination.
 
 A name the device does not give is asked on the terminal; without a terminal the clock
 names the file. SIGINT and SIGTERM stop as quitting VELDAR would: the records accepted so
@@ -125,7 +131,10 @@ void PrintStats(const DumpSummary& dump, const TerminalHost& host) {
     std::cout << "stats: records=" << dump.Records << " elapsed_ms=" << dump.ElapsedMs
               << " slept_ms=" << host.SleptMs() << " first_tenth_ms=" << first
               << " last_tenth_ms=" << last << " first_to_last_ms=" << span
-              << " steps=" << steps.size() << " peak_kib=" << PeakResidentKib() << std::endl;
+              << " steps=" << steps.size() << " peak_kib=" << PeakResidentKib()
+              << " journal_write_us=" << dump.JournalWriteUs
+              << " journal_sync_us=" << dump.JournalSyncUs << " journal_syncs=" << dump.JournalSyncs
+              << std::endl;
 }
 
 int Run(const Options& o) {
@@ -140,6 +149,11 @@ int Run(const Options& o) {
     TerminalHost host(o.Terminal, stopRequested);
     CaptureFiles files;
     DumpEngine engine(busy, port, host, host, files, [&] { return host.Options(o.Dest); });
+    engine.JournalName = TerminalJournalName;
+    // What a killed run left, before anything else: even a run that cannot open its port
+    // saves it.
+    const ByteString recovered = engine.RecoverJournals();
+    if (!recovered.empty()) host.SetStatus(recovered);
     host.OnName = [&](const ByteString& name) { engine.NameConfirmed(name); };
     port.OnRxChar = [&](TCustomComPort* sender, int count) {
         engine.ComPort1RxChar(sender, count);
