@@ -49,13 +49,13 @@ protected:
         return text;
     }
 
-    void StartDevice(std::vector<std::string> options) {
+    void StartDevice(std::vector<std::string> options, const std::string& com = "1") {
         std::vector<std::string> args = {
-            VELDAR_DEVSIM, "--link-dir", programFolder.string(), "--com", "1", "--timeout", "60"};
+            VELDAR_DEVSIM, "--link-dir", programFolder.string(), "--com", com, "--timeout", "60"};
         args.insert(args.end(), options.begin(), options.end());
         device = std::make_unique<Child>(args, root / "devsim.out");
         ASSERT_TRUE(device->Started());
-        ASSERT_TRUE(Poll([&] { return fs::is_symlink(programFolder / "COM1"); }))
+        ASSERT_TRUE(Poll([&] { return fs::is_symlink(programFolder / ("COM" + com)); }))
             << device->Output();
     }
 
@@ -65,9 +65,10 @@ protected:
         ASSERT_TRUE(program->Started());
     }
 
-    void WriteSettings(const fs::path& destination) {
+    void WriteSettings(const fs::path& destination, const std::string& port = "COM1") {
         std::ofstream out(programFolder / "VELDAR.ini", std::ios::binary);
-        out << "[PORT_COMM]\r\nCOM1\r\n[CHEMIN_DESTINATION]\r\n"
+        out << "[PORT_COMM]\r\n"
+            << port << "\r\n[CHEMIN_DESTINATION]\r\n"
             << destination.string()
             << "\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n0\r\n";
     }
@@ -254,10 +255,12 @@ TEST_F(ProgramFaults, AnAdapterPulledMidDumpIsReopenedWhenItComesBack) {
 // Started before the adapter is plugged in: the open failure's box does not keep the port
 // from being opened once it appears, and the dump needs no click.
 TEST_F(ProgramFaults, AProgramStartedWithoutItsPortDumpsOnceThePortAppears) {
+    // A port no machine has of its own (COM1 may be a built-in UART here).
+    WriteSettings(root, "COM77");
     StartProgram();
     std::this_thread::sleep_for(3s);
     ASSERT_TRUE(ProgramRunning()) << program->Output();
-    StartDevice({"--records", Records(10).string(), "--header", "LATE", "--kick-every", "1"});
+    StartDevice({"--records", Records(10).string(), "--header", "LATE", "--kick-every", "1"}, "77");
     EXPECT_EQ(device->Wait(30s), 0) << device->Output() << program->Output();
     EXPECT_TRUE(Poll([&] { return ReadAll(root / "LATE.txt") == Expected(10); }))
         << program->Output();
