@@ -272,8 +272,7 @@ TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isMinimized()) << "shown, not minimised, at start";
     EXPECT_FALSE(window->State.InTray);
-    EXPECT_TRUE(Status().endsWith("\n(Pas de zone de notification.)"))
-        << Status().toStdString();
+    EXPECT_TRUE(Status().endsWith("\n(Pas de zone de notification.)")) << Status().toStdString();
     window->HideToTray();
     EXPECT_TRUE(window->State.InTray);
     EXPECT_TRUE(window->isMinimized());
@@ -450,6 +449,41 @@ TEST_F(WindowDump, EnregistrerSousDuringADumpOpensAfterIt) {
     EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
     EXPECT_TRUE(std::filesystem::exists(folder / "dest" / "ICI.txt")) << "this dump's folder";
     EXPECT_EQ(window->State.DestPath, folder / "later");
+}
+
+// A port chosen from the list during a dump: the list is the one shown last (no look at the
+// system inside the record loop), and the port changes once the dump has returned.
+TEST_F(WindowDump, APortChosenFromTheListDuringADumpIsTakenAfterIt) {
+    PortInfo other;
+    other.name = "/dev/ttyS1";
+    other.comName = "COM2";
+    int listings = 0;
+    ListPorts = [&] {
+        ++listings;
+        return std::vector<PortInfo>{other};
+    };
+    emit window->mnuPorts->aboutToShow();
+    auto config = devsim::DeviceConfig{};
+    config.payloads = {"un", "deux"};
+    config.sendHeader = true;
+    auto& device = Device(config);
+    bool asked = false;
+    std::string portWhenAsked;
+    OnTime = [&](std::int64_t now) {
+        device.Step(now);
+        if (!asked && window->Engine().Run().CaptureText == "un\r\n") {
+            asked = true;
+            emit window->mnuPorts->aboutToShow();
+            window->mnuPorts->actions()[0]->trigger();
+            portWhenAsked = window->ComPort1.Port();
+        }
+    };
+    device.Model().RaiseCts(true);
+    device.Step(nowMs);
+    ASSERT_TRUE(PumpUntil([&] { return asked && window->ComPort1.Port() == "COM2"; }));
+    EXPECT_EQ(portWhenAsked, "COM1") << "not carried out inside the dump";
+    EXPECT_EQ(listings, 1);
+    EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
 }
 
 TEST_F(WindowDump, ADumpAskedForOnAClosedPortIsToldInFrench) {
