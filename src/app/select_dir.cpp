@@ -96,8 +96,18 @@ QStringList VisibleNames(const QString& folder, TEntryKind kind) {
     return names;
 }
 
+// The 16 x 16 pictures at whole multiples too, pixel for pixel: a scaled screen gets crisp
+// pictures instead of smoothed ones.
 QIcon IconOf(const QImage& image) {
-    return QIcon(QPixmap::fromImage(WithBottomLeftTransparent(image)));
+    const QImage base = WithBottomLeftTransparent(image);
+    QIcon icon(QPixmap::fromImage(base));
+    for (int factor : {2, 3, 4}) {
+        QPixmap larger = QPixmap::fromImage(
+            base.scaled(base.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        larger.setDevicePixelRatio(factor);
+        icon.addPixmap(larger);
+    }
+    return icon;
 }
 
 QString DriveText(const QString& shownRoot, const QString& label) {
