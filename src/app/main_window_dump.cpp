@@ -15,6 +15,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <chrono>
 #include <thread>
 
@@ -30,6 +34,31 @@ QString ToDisplay(const ByteString& text) {
     if (shown.endsWith(QChar('\r'))) shown.chop(1);
     shown.replace(QChar('\r'), QChar('\n'));
     return shown;
+}
+
+// The log keeps the last lines only: a dump writes two lines a record, and a million records
+// would hold over a gigabyte. 5000 lines are the last 2500 records, about 10 s of a dump
+// either paced or not, where an error shows; the records themselves are in the file.
+constexpr int LogLineLimit = 5000;
+// Lines are dropped 500 at once, one edit for many appended lines.
+constexpr int LogLinesKept = LogLineLimit - 500;
+
+void AppendToLog(QPlainTextEdit& log, const QString& line) {
+    QTextDocument& document = *log.document();
+    // An undo history would keep every line ever dropped; nobody edits the log.
+    if (document.isUndoRedoEnabled()) document.setUndoRedoEnabled(false);
+    log.appendPlainText(line);
+    if (document.blockCount() <= LogLineLimit) return;
+    // Everything above the kept lines, the notice of an earlier drop included, becomes one
+    // notice line: the first line says that older lines were dropped.
+    QScrollBar& scroll = *log.verticalScrollBar();
+    const bool atBottom = scroll.value() == scroll.maximum();
+    QTextCursor cursor(&document);
+    const int firstKept = document.blockCount() - LogLinesKept;
+    cursor.setPosition(document.findBlockByNumber(firstKept).position() - 1,
+                       QTextCursor::KeepAnchor);
+    cursor.insertText(FromCp1252(texts::LogOlderLinesDropped));
+    if (atBottom) scroll.setValue(scroll.maximum());
 }
 
 } // namespace
@@ -90,11 +119,11 @@ void TfrmMain::SetStatus(const ByteString& caption) {
     lblMsg->setText(ToDisplay(caption));
 }
 void TfrmMain::AddLogLine(const ByteString& line) {
-    mmoMain->appendPlainText(ToDisplay(line));
+    AppendToLog(*mmoMain, ToDisplay(line));
 }
 void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                               const ByteString& after) {
-    mmoMain->appendPlainText(ToDisplay(before) + FromPath(path) + ToDisplay(after));
+    AppendToLog(*mmoMain, ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 
 bool TfrmMain::AutoFileName() const {

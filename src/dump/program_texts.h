@@ -23,6 +23,7 @@ inline constexpr char LogFile[] = "\r\nFichier: ";
 inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
+inline constexpr char LogOlderLinesDropped[] = "(Lignes plus anciennes retir\xE9\x65s du journal)";
 inline constexpr char PartialSuffix[] = "_partiel";
 // Added to the name of a settings file that could not be read, kept aside at quit.
 inline constexpr char UnreadableSettingsSuffix[] = ".illisible";
