@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -37,8 +36,8 @@ QString ToDisplay(const ByteString& text) {
 }
 
 // The log keeps the last lines only: a dump writes two lines a record, and a million records
-// would hold over a gigabyte. 5000 lines are the last 2500 records, about 10 s of a dump
-// either paced or not, where an error shows; the records themselves are in the file.
+// would hold over a gigabyte. 5000 lines are the last 2500 records, 10 s of a paced dump,
+// enough to see where an error showed; the records themselves are in the file.
 constexpr int LogLineLimit = 5000;
 // Lines are dropped 500 at once, one edit for many appended lines.
 constexpr int LogLinesKept = LogLineLimit - 500;
@@ -51,14 +50,11 @@ void AppendToLog(QPlainTextEdit& log, const QString& line) {
     if (document.blockCount() <= LogLineLimit) return;
     // Everything above the kept lines, the notice of an earlier drop included, becomes one
     // notice line: the first line says that older lines were dropped.
-    QScrollBar& scroll = *log.verticalScrollBar();
-    const bool atBottom = scroll.value() == scroll.maximum();
     QTextCursor cursor(&document);
     const int firstKept = document.blockCount() - LogLinesKept;
     cursor.setPosition(document.findBlockByNumber(firstKept).position() - 1,
                        QTextCursor::KeepAnchor);
     cursor.insertText(FromCp1252(texts::LogOlderLinesDropped));
-    if (atBottom) scroll.setValue(scroll.maximum());
 }
 
 } // namespace
