@@ -17,10 +17,39 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <chrono>
 #include <thread>
 
 namespace veldar {
+
+namespace {
+
+// The log keeps the last lines only: a dump writes two lines a record, and a million records
+// would hold over a gigabyte. 5000 lines are the last 2500 records, 10 s of a paced dump,
+// enough to see where an error showed; the records themselves are in the file.
+constexpr int LogLineLimit = 5000;
+// Lines are dropped 500 at once, one edit for many appended lines.
+constexpr int LogLinesKept = LogLineLimit - 500;
+
+void AppendToLog(QPlainTextEdit& log, const QString& line) {
+    QTextDocument& document = *log.document();
+    // An undo history would keep every line ever dropped; nobody edits the log.
+    if (document.isUndoRedoEnabled()) document.setUndoRedoEnabled(false);
+    log.appendPlainText(line);
+    if (document.blockCount() <= LogLineLimit) return;
+    // Everything above the kept lines, the notice of an earlier drop included, becomes one
+    // notice line: the first line says that older lines were dropped.
+    QTextCursor cursor(&document);
+    const int firstKept = document.blockCount() - LogLinesKept;
+    cursor.setPosition(document.findBlockByNumber(firstKept).position() - 1,
+                       QTextCursor::KeepAnchor);
+    cursor.insertText(FromCp1252(texts::LogOlderLinesDropped));
+}
+
+} // namespace
 
 // --- the dump under the window's names ---
 
@@ -89,11 +118,11 @@ void TfrmMain::SetStatus(const ByteString& caption) {
     lblMsg->setText(ToDisplay(caption));
 }
 void TfrmMain::AddLogLine(const ByteString& line) {
-    mmoMain->appendPlainText(ToDisplay(line));
+    AppendToLog(*mmoMain, ToDisplay(line));
 }
 void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                               const ByteString& after) {
-    mmoMain->appendPlainText(ToDisplay(before) + FromPath(path) + ToDisplay(after));
+    AppendToLog(*mmoMain, ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 
 bool TfrmMain::AutoFileName() const {

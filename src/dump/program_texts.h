@@ -23,6 +23,7 @@ inline constexpr char LogFile[] = "\r\nFichier: ";
 inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
+inline constexpr char LogOlderLinesDropped[] = "(Lignes plus anciennes retir\xE9\x65s du journal)";
 inline constexpr char PartialSuffix[] = "_partiel";
 // --- the journal of a dump, and what a start recovers from one left by a dead run ---
 // The journal's first line: "<program> - dévidage commencé le dd/MM/yyyy hh:mm:ss sur <port>".

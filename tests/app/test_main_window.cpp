@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <fstream>
 
 namespace veldar::test {
@@ -281,6 +283,34 @@ TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
     window->showNormal();
     QCoreApplication::processEvents();
     EXPECT_FALSE(window->State.InTray);
+}
+
+TEST_F(WindowTest, TheLogKeepsItsLastLinesUnderANoticeAndStaysAtTheBottom) {
+    window->FormCreate();
+    window->show();
+    window->ImgLogoDblClick(); // the log in view
+    const QString notice = QString::fromUtf8("(Lignes plus anciennes retirées du journal)");
+    constexpr int added = 12000;
+    for (int i = 1; i <= added; ++i)
+        window->AddLogLine("ligne " + std::to_string(i));
+    const QStringList lines = window->mmoMain->toPlainText().split('\n');
+    EXPECT_LE(lines.size(), 5001);
+    ASSERT_GE(lines.size(), 2000);
+    EXPECT_EQ(lines.front(), notice);
+    EXPECT_EQ(lines.count(notice), 1);
+    // The newest lines, none missing after the notice.
+    const int firstShown = added - static_cast<int>(lines.size()) + 2;
+    for (int i = 1; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], "ligne " + QString::number(firstShown + i - 1)) << i;
+    // Dropped lines leave no undo history behind them.
+    EXPECT_FALSE(window->mmoMain->document()->isUndoAvailable());
+    const QScrollBar& scroll = *window->mmoMain->verticalScrollBar();
+    EXPECT_EQ(scroll.value(), scroll.maximum());
+
+    // The next dump's log starts clean.
+    WindowDumpView(*window).ClearLog();
+    window->AddLogLine("suivant");
+    EXPECT_EQ(window->mmoMain->toPlainText(), "suivant");
 }
 
 TEST_F(WindowTest, AnExceptionFromAHandlerGoesToTheErrorBox) {
