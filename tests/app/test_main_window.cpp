@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
+#include <cerrno>
 #include <fstream>
 
 namespace veldar::test {
@@ -168,6 +169,27 @@ TEST_F(WindowTest, APortAppearingUnderTheOpenFailureBoxOpensAfterIt) {
     ASSERT_TRUE(PumpUntil([&] { return window->ComPort1.Connected(); }));
     EXPECT_FALSE(window->State.Busy);
 }
+
+#ifndef _WIN32
+// What the technician reads when the port does not open: in French, what is wrong, in the
+// box and in the log, naming the port there.
+TEST_F(WindowTest, AFailedOpenSaysWhyInFrench) {
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "Ce port n'existe pas sur cet ordinateur."},
+        {EBUSY, "Ce port est déjà utilisé par un autre programme."},
+        {EIO, "Le périphérique de ce port ne répond pas (adaptateur débranché ?)."},
+    };
+    for (const auto& [error, reason] : cases) {
+        boxes->Messages.clear();
+        line->FailCall(VirtualLine::A, DeviceCall::Acquire, error, 1);
+        window->ConnectPort(7);
+        ASSERT_EQ(boxes->Messages.size(), 1);
+        EXPECT_EQ(boxes->Messages[0], "Impossible d'ouvrir ce port\n" + QString::fromUtf8(reason));
+        EXPECT_TRUE(window->mmoMain->toPlainText().endsWith("Impossible d'ouvrir ce port COM7: " +
+                                                            QString::fromUtf8(reason)));
+    }
+}
+#endif
 
 TEST_F(WindowTest, TheConnectionLedClosesAndReopens) {
     window->ConnectPort(1);

@@ -215,7 +215,9 @@ no_menu_shown() { ! shown_menu_height >/dev/null; }
 wait_in_tray() {
     local window=$1
     wait_until 10 tray_icon_xy >/dev/null || fail "the icon never reached the tray"
-    wait_until 15 eval 'xprop -id "$window" | grep -q "^_NET_WM_USER_TIME" && ! viewable "$window"' ||
+    # Only the one property: the icon's alone fills more than a pipe, and grep -q leaving
+    # early would fail the pipeline.
+    wait_until 15 eval 'xprop -id "$window" _NET_WM_USER_TIME | grep -q "= [0-9]" && ! viewable "$window"' ||
         fail "the program did not go to the tray"
 }
 
