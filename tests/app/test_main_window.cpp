@@ -188,6 +188,14 @@ TEST_F(WindowTest, AFailedOpenSaysWhyInFrench) {
         EXPECT_TRUE(window->mmoMain->toPlainText().endsWith("Impossible d'ouvrir ce port COM7: " +
                                                             QString::fromUtf8(reason)));
     }
+    // Not permitted: which group to join when the device's group may use it.
+    boxes->Messages.clear();
+    line->FailCall(VirtualLine::A, DeviceCall::Acquire, EACCES, 1);
+    window->ConnectPort(7);
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_TRUE(boxes->Messages[0].startsWith(
+        QString::fromUtf8("Impossible d'ouvrir ce port\nAccès refusé: ")))
+        << boxes->Messages[0].toStdString();
 }
 #endif
 
