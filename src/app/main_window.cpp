@@ -513,12 +513,8 @@ void TfrmMain::WakeOpenedPort(bool busyBefore) {
 // --- a port that goes away and comes back ---
 
 void TfrmMain::PortLost() {
-    // Never closed inside the hand-over that told it, nor under a dump: a dump fails on the
-    // dead line by itself, and DumpFinished comes back here.
-    if (engine_.Running()) {
-        lostLater_ = true;
-        return;
-    }
+    // Never closed inside the hand-over that told it: from the event loop, and after a
+    // running dump (which fails on the dead line by itself).
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { ClosePortAsLost(); }); }, Qt::QueuedConnection);
 }

@@ -26,7 +26,6 @@ public:
 
     void Start(const QStringList& folders);
     void Stop();
-    bool Active() const { return active_; }
     // The port is there but refused (its group not yet set, a modem manager probing it):
     // nothing in the folders will change, so one more look in a second.
     void LookAgainSoon();

@@ -308,19 +308,19 @@ TSelectDirDlg::TSelectDirDlg(TSelectDirFlags options, int helpContext, Dialogs& 
                              QWidget* parent)
     : QDialog(parent), options_(options), helpContext_(helpContext), boxes_(boxes),
       drives_(DriveEntries()) {
-    setWindowTitle(QString::fromUtf8("Sélection du répertoire"));
+    setWindowTitle(FromCp1252(texts::SelectDirTitle));
     setFixedSize(DialogSize);
 
     // A label grows from its place to the size of its text, which the font may make wider.
     auto label = [this](const char* text, QRect bounds) {
-        auto* made = new QLabel(QString::fromUtf8(text), this);
+        auto* made = new QLabel(FromCp1252(text), this);
         made->setGeometry(QRect(bounds.topLeft(), made->sizeHint().expandedTo(bounds.size())));
         return made;
     };
-    QLabel* nameLabel = label("&Nom de répertoire :", NameLabelBounds);
-    QLabel* dirsLabel = label("&Répertoires :", DirsLabelBounds);
-    QLabel* filesLabel = label("&Fichiers : (*.*)", FilesLabelBounds);
-    QLabel* drivesLabel = label("&Lecteurs :", DrivesLabelBounds);
+    QLabel* nameLabel = label(texts::SelectDirNameLabel, NameLabelBounds);
+    QLabel* dirsLabel = label(texts::SelectDirDirsLabel, DirsLabelBounds);
+    QLabel* filesLabel = label(texts::SelectDirFilesLabel, FilesLabelBounds);
+    QLabel* drivesLabel = label(texts::SelectDirDrivesLabel, DrivesLabelBounds);
 
     // Made in the order the Tab key goes through them.
     DirEdit = new QLineEdit(this);
@@ -437,7 +437,7 @@ TSelectDirDlg::TOkOutcome TSelectDirDlg::TryAccept() {
         break;
     }
     // The caller must not take a folder that does not exist for a chosen one.
-    boxes_.Message(QString::fromUtf8("Impossible de créer le répertoire"), QMessageBox::Critical);
+    boxes_.Message(FromCp1252(texts::SelectDirNotCreated), QMessageBox::Critical);
     reject();
     return TOkOutcome::okFailed;
 }

@@ -259,7 +259,7 @@ std::optional<ByteString> ReadSettingsFile(const fs::path& path) {
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found || fs::is_directory(status)) return std::nullopt;
     std::optional<ByteString> bytes = ReadRegularFile(path, MaxSettingsFileSize);
-    if (!bytes) throw std::runtime_error(SettingsUnreadable);
+    if (!bytes) throw std::runtime_error(texts::SettingsUnreadable);
     return bytes;
 }
 

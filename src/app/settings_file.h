@@ -44,13 +44,11 @@ enum class SettingsWrite { Written, Failed };
 // temporary file is removed.
 SettingsWrite WriteSettingsFile(const std::filesystem::path& path, const ByteString& content);
 
-inline constexpr char SettingsUnreadable[] = "Impossible de lire le fichier de param\xE8tres";
-
 // Ten short lines need far less; a larger file is no settings file of this program.
 inline constexpr std::size_t MaxSettingsFileSize = std::size_t{64} * 1024;
 
 // The file's bytes, or nullopt when there is no file (a folder of that name counts as none).
-// Throws std::runtime_error(SettingsUnreadable) when the file exists but cannot be read:
+// Throws std::runtime_error(texts::SettingsUnreadable) when the file exists but cannot be read:
 // also when it is not a regular file (a FIFO, a device) or is larger than
 // MaxSettingsFileSize. A link to a regular file is read.
 std::optional<ByteString> ReadSettingsFile(const std::filesystem::path& path);

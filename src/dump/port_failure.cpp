@@ -72,13 +72,13 @@ bool NotOpen(int osError) {
 std::string PortFailureText(const std::string& portName, int osError, bool lost) {
     if (lost) return texts::FailureGone + portName + texts::FailureGoneEnd;
     if (NotOpen(osError)) return PortClosedText(portName);
-    if (TimedOut(osError)) return texts::FailureTimeOut + portName + texts::FailureTimeOutEnd;
+    if (TimedOut(osError)) return texts::FailurePort + portName + texts::FailureTimeOutEnd;
     return texts::FailureOther + portName + texts::FailureSystemCode + std::to_string(osError) +
            ")" + texts::FailureOtherEnd;
 }
 
 std::string PortClosedText(const std::string& portName) {
-    return texts::FailureNotOpen + portName + texts::FailureNotOpenEnd;
+    return texts::FailurePort + portName + texts::FailureNotOpenEnd;
 }
 
 std::string WindowsOpenFailureReason(int osError) {

@@ -97,10 +97,9 @@ inline constexpr char LogPortBack[] = "Port rouvert: ";
 inline constexpr char FailureGone[] = "L'appareil du port ";
 inline constexpr char FailureGoneEnd[] =
     " est d\xE9\x63onnect\xE9.\r\nRebranchez-le: le port sera rouvert \xE0 son retour.";
-inline constexpr char FailureNotOpen[] = "Le port ";
+inline constexpr char FailurePort[] = "Le port ";
 inline constexpr char FailureNotOpenEnd[] =
     " n'est pas ouvert.\r\nDouble cliquer sur la LED de connexion pour l'ouvrir.";
-inline constexpr char FailureTimeOut[] = "Le port ";
 inline constexpr char FailureTimeOutEnd[] =
     " ne r\xE9pond pas \xE0 temps.\r\nV\xE9rifiez le c\xE2\x62le et l'appareil.";
 inline constexpr char FailureOther[] = "Erreur du port ";
@@ -142,6 +141,13 @@ inline constexpr char NetworkButton[] = "&R\xE9seau...";
 inline constexpr char HelpButton[] = "&Aide";
 inline constexpr char FolderIoError[] = "Erreur E/S %1";
 inline constexpr char ConfirmTitle[] = "Confirmation";
+inline constexpr char SelectDirTitle[] = "S\xE9lection du r\xE9pertoire";
+inline constexpr char SelectDirNameLabel[] = "&Nom de r\xE9pertoire :";
+inline constexpr char SelectDirDirsLabel[] = "&R\xE9pertoires :";
+inline constexpr char SelectDirFilesLabel[] = "&Fichiers : (*.*)";
+inline constexpr char SelectDirDrivesLabel[] = "&Lecteurs :";
+inline constexpr char SelectDirNotCreated[] = "Impossible de cr\xE9\x65r le r\xE9pertoire";
+inline constexpr char SettingsUnreadable[] = "Impossible de lire le fichier de param\xE8tres";
 inline constexpr char ConfirmCreateFolder[] =
     "Le r\xE9pertoire sp\xE9\x63ifi\xE9 n'existe pas. Le cr\xE9\x65r ?";
 inline constexpr char TrayUnknownError[] = "Erreur inconnue dans l'ic\xF4ne de notification.";

@@ -137,7 +137,7 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         if (e != 0 && device.IsLost(e)) {
             // The device is gone: waiting again cannot bring it back. The port hears of it
             // once and its owner closes it; the device is not touched again from here.
-            HandOver(*state, method, [&] {
+            HandOver(method, [&] {
                 DeliveringMarker marker(*state);
                 port->DeliverLost(e);
             });
@@ -151,7 +151,7 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
         TComEvents kinds = EventsOfMask(mask);
         if (kinds.Empty()) continue;
         state->Reported = kinds.Bits();
-        std::exception_ptr error = HandOver(*state, method, [&] { Deliver(*state, port); });
+        std::exception_ptr error = HandOver(method, [&] { Deliver(*state, port); });
         if (state->Abandoned) {
             // The port was closed inside the hand-over and its device released.
             end();
@@ -169,8 +169,7 @@ void TComThread::Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMe
     end();
 }
 
-std::exception_ptr TComThread::HandOver(State&, TSyncMethod method,
-                                        const std::function<void()>& call) {
+std::exception_ptr TComThread::HandOver(TSyncMethod method, const std::function<void()>& call) {
     if (method != smNone) return SyncQueue::Application().Synchronize(call);
     try {
         call();

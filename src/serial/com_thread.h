@@ -51,8 +51,7 @@ private:
     static void Run(std::shared_ptr<State> state, TCustomComPort* port, TSyncMethod method);
     static void Deliver(State& state, TCustomComPort* port);
     // Runs call on the user-interface thread (or here, without hand-over); what it threw.
-    static std::exception_ptr HandOver(State& state, TSyncMethod method,
-                                       const std::function<void()>& call);
+    static std::exception_ptr HandOver(TSyncMethod method, const std::function<void()>& call);
     TCustomComPort* port_;
     std::shared_ptr<State> state_;
     std::thread thread_;

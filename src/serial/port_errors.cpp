@@ -102,12 +102,4 @@ PortErrorKind PlatformPortErrorKind(int osError) {
 #endif
 }
 
-bool IsLostPlatformError(int osError) {
-#ifdef _WIN32
-    return IsLostWindowsError(osError);
-#else
-    return IsLostPosixError(osError);
-#endif
-}
-
 } // namespace veldar

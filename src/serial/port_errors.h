@@ -16,8 +16,7 @@ bool IsLostWindowsError(int osError);
 PortErrorKind PosixPortErrorKind(int osError);
 bool IsLostPosixError(int osError);
 
-// The tables of the platform the program was built for.
+// The table of the platform the program was built for.
 PortErrorKind PlatformPortErrorKind(int osError);
-bool IsLostPlatformError(int osError);
 
 } // namespace veldar

@@ -1,6 +1,8 @@
 // The settings file: its exact bytes, how it is read, and how it is replaced on disk.
 #include "settings_file.h"
 
+#include "program_texts.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -425,7 +427,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadThrows) {
         ReadSettingsFile(ini);
         ADD_FAILURE() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), SettingsUnreadable);
+        EXPECT_STREQ(e.what(), texts::SettingsUnreadable);
     }
 
     // The process's own memory: its first page is never mapped, so reading fails.
