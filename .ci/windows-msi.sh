@@ -41,23 +41,9 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "windows-msi: $*" >&2
-    for f in "$work"/*.log; do
-        [ -f "$f" ] && { echo "---- $(basename "$f")" >&2; tail -n 40 "$f" >&2; }
-    done
-    exit 1
-}
-# wait_for SECONDS WHAT COMMAND...: polls COMMAND every 0.2 s.
-wait_for() {
-    local seconds=$1 what=$2
-    shift 2
-    for _ in $(seq $((seconds * 5))); do
-        "$@" && return 0
-        sleep 0.2
-    done
-    fail "no $what after ${seconds} s"
-}
+ci_name=windows-msi
+# shellcheck source=wine-display.sh
+source .ci/wine-display.sh
 # run_msiexec LOG ARGS...: an unattended msiexec, its own log kept.
 run_msiexec() {
     local log=$1
@@ -66,12 +52,7 @@ run_msiexec() {
         fail "msiexec $* failed"
 }
 
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-export DISPLAY=":$display"
-wait_for 20 "virtual display" test -e "/tmp/.X11-unix/X$display"
+start_virtual_display
 
 timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot -i failed"
 
