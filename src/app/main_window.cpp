@@ -762,7 +762,10 @@ void TfrmMain::mnuEnregistrerClick() {
     }
     // Opens on the current folder, not on the destination.
     QString directory;
-    if (boxes_->SelectDirectory(directory)) State.DestPath = ToPath(directory);
+    if (!boxes_->SelectDirectory(directory)) return;
+    State.DestPath = ToPath(directory);
+    // Records that no folder took go to the one chosen, if it has room now.
+    engine_.RetryUnsaved();
 }
 
 void TfrmMain::mnuMonterClick() {

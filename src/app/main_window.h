@@ -129,6 +129,10 @@ public:
     void FormClose(TCloseAction& Action);
     int LoadSettings();
     void SaveSettings();
+    // Records that no folder took get a last try; a last box says what could not be kept.
+    void SaveUnsavedAtQuit();
+    // A box when the user quit from the menu, else a line on the error output.
+    void TellAtQuit(const ByteString& text);
     void ConnectPort(int number);
     void DisconnectPort();
     // The device of the open port went away: the port is closed as soon as no dump holds

@@ -58,11 +58,7 @@ void TfrmMain::SaveSettings() {
         settingsSaved_ = true;
         return;
     }
-    // Nobody can answer a box when the session ends or a signal stops the program.
-    if (quitFrom_ == QuitFrom::Menu)
-        boxes_->Message(FromCp1252(texts::SettingsNotWritten));
-    else
-        std::cerr << "VELDAR: " << Cp1252ToUtf8(texts::SettingsNotWritten) << std::endl;
+    TellAtQuit(texts::SettingsNotWritten);
 }
 
 void TfrmMain::FirstShow() {
@@ -118,7 +114,24 @@ void TfrmMain::FormClose(TCloseAction& Action) {
         // A port that refuses to close is released with the window; the quit goes on.
         std::cerr << "VELDAR: " << e.what() << std::endl;
     }
+    SaveUnsavedAtQuit();
     if (!settingsSaved_) SaveSettings();
+}
+
+void TfrmMain::SaveUnsavedAtQuit() {
+    if (engine_.UnsavedRecords() == 0) return;
+    engine_.SaveUnsaved();
+    // What a journal holds comes back at the next start.
+    if (const int lost = engine_.UnsavedRecords(false); lost > 0)
+        TellAtQuit(std::to_string(lost) + texts::MessageUnsavedLost);
+}
+
+void TfrmMain::TellAtQuit(const ByteString& text) {
+    // Nobody can answer a box when the session ends or a signal stops the program.
+    if (quitFrom_ == QuitFrom::Menu)
+        boxes_->Message(FromCp1252(text));
+    else
+        std::cerr << "VELDAR: " << Cp1252ToUtf8(text) << std::endl;
 }
 
 void TfrmMain::mnuQuitterClick() {

@@ -68,6 +68,66 @@ void DumpEngine::RescueSave(RunRecord& run) {
         if (!folder.empty() && WriteNewFile(folder, name)) return;
     }
     view_.AddLogLine(texts::LogRescueFailed);
+    KeepUnsaved(name, run.Records);
+}
+
+void DumpEngine::KeepUnsaved(const ByteString& name, int records) {
+    // The journal still holds them when it could be written to the end.
+    std::filesystem::path journal;
+    if (journal_.Active() && journal_.HoldsRecords()) journal = journal_.File();
+    unsaved_.push_back({name, state_.CaptureText, records, journal});
+    summary_.Unsaved = records;
+    view_.AddLogLine(std::to_string(records) + texts::LogUnsaved);
+}
+
+void DumpEngine::TellUnsaved(bool box) {
+    const std::string count = std::to_string(UnsavedRecords());
+    view_.SetStatus(count + texts::StatusUnsaved);
+    if (box) view_.ShowMessage(count + texts::MessageUnsaved);
+}
+
+void DumpEngine::RetryUnsaved() {
+    if (unsaved_.empty()) return;
+    const UnsavedWritten written = SaveUnsaved();
+    if (!unsaved_.empty())
+        TellUnsaved(true);
+    else
+        view_.SetStatus(std::to_string(written.Records) + texts::StatusUnsavedWritten +
+                        PathText(written.LastFile.filename()));
+}
+
+int DumpEngine::UnsavedRecords(bool journaled) const {
+    int records = 0;
+    for (const UnsavedCapture& capture : unsaved_)
+        if (journaled || capture.Journal.empty()) records += capture.Records;
+    return records;
+}
+
+UnsavedWritten DumpEngine::SaveUnsaved() {
+    UnsavedWritten written;
+    if (unsaved_.empty()) return written;
+    TakeOptions();
+    std::erase_if(unsaved_, [&](const UnsavedCapture& capture) {
+        for (const std::filesystem::path& folder :
+             {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
+            if (folder.empty()) continue;
+            const auto path = WriteNewCapture(files_, folder, capture.Name, capture.Text);
+            if (path.empty()) continue;
+            view_.AddPathLogLine(texts::LogRescued, path, {});
+            written.LastFile = path;
+            // Its records are in two places now: the journal would bring them back twice.
+            JournalFile journal;
+            if (files_.Sync(path) && !capture.Journal.empty() &&
+                journal.Take(capture.Journal) == JournalFile::Claim::Taken)
+                journal.Remove();
+            written.Records += capture.Records;
+            return true;
+        }
+        return false;
+    });
+    if (written.Records == 0)
+        view_.AddLogLine(std::to_string(UnsavedRecords()) + texts::LogUnsaved);
+    return written;
 }
 
 // Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt... A

@@ -194,7 +194,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
                 view_.AddLogLine(texts::LogHeader + state_.FileName + " - " + header.CountText);
                 JournalAppend(payload + "\r\n", false);
             } else {
-                ++records;
+                run.Records = ++records;
                 if (position_ < maximum_) view_.SetProgressPosition(++position_);
                 const std::size_t from = state_.CaptureText.size();
                 state_.CaptureText.append(payload).append("\r\n");
@@ -253,9 +253,17 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
             texts::StatusFinishedAt + FormatHmmss(now));
     } else {
         RescueSave(run);
-        view_.SetStatus(texts::StatusNotSaved);
-        view_.ShowMessage(texts::StatusNotSaved);
+        if (summary_.Unsaved > 0) {
+            TellUnsaved(true);
+        } else {
+            view_.SetStatus(texts::StatusNotSaved);
+            view_.ShowMessage(texts::StatusNotSaved);
+        }
     }
+    // A folder took this capture: it may take the earlier ones that none took.
+    if ((saved || !summary_.RescueFile.empty()) && UnsavedRecords() > 0 &&
+        SaveUnsaved().Records > 0 && UnsavedRecords() > 0)
+        TellUnsaved(false);
     view_.AddPathLogLine(texts::LogPath, options_.DestPath, texts::LogFile + state_.FileName);
     view_.Beep();
     pump_.ProcessMessages();

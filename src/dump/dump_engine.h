@@ -12,6 +12,7 @@
 #include "dump_view.h"
 
 #include <functional>
+#include <vector>
 
 namespace veldar {
 
@@ -27,6 +28,7 @@ struct DumpSummary {
     std::filesystem::path RescueFile; // the copy of what could not be saved normally
     std::int64_t ElapsedMs = 0;       // from the start of the run to its end
     int PortError = 0;                // the platform's error of a port failure
+    int Unsaved = 0;                  // records no folder took, kept in memory
     std::filesystem::path Journal;    // the journal kept for the next start (no copy was safe)
     // The time spent writing and syncing the journal (steady clock), and the syncs.
     std::int64_t JournalWriteUs = 0;
@@ -42,6 +44,21 @@ struct DumpRunState {
     ByteString FileName;
     // The payloads accepted in the current or last dump, each followed by CR LF.
     ByteString CaptureText;
+};
+
+// Records the device was told were received that no folder took (every place full): kept in
+// memory until a write succeeds, and forgotten only then.
+struct UnsavedCapture {
+    ByteString Name; // the rescue copy's name, without ".txt"
+    ByteString Text;
+    int Records = 0;
+    // The run's journal, kept on the disk; it goes once the capture is written and synced.
+    std::filesystem::path Journal;
+};
+
+struct UnsavedWritten {
+    int Records = 0;
+    std::filesystem::path LastFile;
 };
 
 class DumpEngine {
@@ -73,6 +90,17 @@ public:
     // is further up the stack). Once per dump run; nothing when no dump runs.
     void SaveNow();
 
+    // Writes again the captures that no folder took, each into the destination, the program's
+    // folder or the home folder; says in the log what was written. Returns the records
+    // written now and the last file.
+    UnsavedWritten SaveUnsaved();
+    // Writes them again and says how it went: in the status which file took them, or the
+    // status and a box that they are still not saved.
+    void RetryUnsaved();
+    // The records of the captures still waiting for a folder; with journaled false only
+    // those that no journal holds either (lost if the program ends).
+    int UnsavedRecords(bool journaled = true) const;
+
     // The name typed in the panel; a run waiting for a name goes on with it.
     void NameConfirmed(const ByteString& name) { state_.FileName = name; }
 
@@ -99,6 +127,7 @@ private:
         bool Rescued = false;
         bool Stopped = false;
         bool Aborted = false;
+        int Records = 0;
     };
 
     bool RequestPhase(ByteString& requestWord);
@@ -108,6 +137,9 @@ private:
     std::filesystem::path SettledFolder() const;
     void RescueSave(RunRecord& run);
     bool WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName);
+    void KeepUnsaved(const ByteString& name, int records);
+    // Tells in the status, and in a box, that records are not saved and what to do.
+    void TellUnsaved(bool box);
     void StartJournal(const LocalTime& start);
     void JournalAppend(std::string_view bytes, bool payload);
     // A copy of the run's records is on the disk: the journal has served.
@@ -133,6 +165,7 @@ private:
     RunRecord* run_ = nullptr;
     DumpSummary summary_;
     DumpJournal journal_;
+    std::vector<UnsavedCapture> unsaved_;
 };
 
 } // namespace veldar

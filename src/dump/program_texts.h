@@ -23,6 +23,21 @@ inline constexpr char LogFile[] = "\r\nFichier: ";
 inline constexpr char LogRescued[] = "Copie de secours: ";
 inline constexpr char LogRescueFailed[] =
     "Copie de secours impossible: aucun dossier n'accepte le fichier";
+// Every place full: "N enregistrements NON sauvegardés" in the status, the log and a box.
+inline constexpr char StatusUnsaved[] =
+    " enregistrements NON sauvegard\xE9s !\r\nLib\xE9rer de la place puis \"Enregistrer sous...\"";
+inline constexpr char LogUnsaved[] = " enregistrements NON sauvegard\xE9s, gard\xE9s en m\xE9moire";
+inline constexpr char MessageUnsaved[] =
+    " enregistrements NON sauvegard\xE9s : aucun dossier n'a accept\xE9 le fichier (disque "
+    "plein ?).\r\nIls restent en m\xE9moire. Lib\xE9rez de la place, puis choisissez un dossier "
+    "qui en a par \"Enregistrer sous...\" : ils y seront \xE9\x63rits. Ils seront aussi "
+    "r\xE9\x65ssay\xE9s au prochain d\xE9vidage et \xE0 la sortie du programme.";
+// Written later: "N enregistrements sauvegardés:" and the file's name on the second line.
+inline constexpr char StatusUnsavedWritten[] = " enregistrements sauvegard\xE9s:\r\n";
+// The quit could write them nowhere either.
+inline constexpr char MessageUnsavedLost[] =
+    " enregistrements NON sauvegard\xE9s sont perdus : ni la destination, ni le dossier du "
+    "programme, ni le dossier personnel n'ont accept\xE9 le fichier.";
 inline constexpr char LogOlderLinesDropped[] = "(Lignes plus anciennes retir\xE9\x65s du journal)";
 inline constexpr char PartialSuffix[] = "_partiel";
 // --- the journal of a dump, and what a start recovers from one left by a dead run ---

@@ -15,6 +15,9 @@
 #include <QTextDocument>
 #include <cerrno>
 #include <fstream>
+#ifndef _WIN32
+#include "small_disk.h"
+#endif
 
 namespace veldar::test {
 namespace {
@@ -575,6 +578,61 @@ TEST_F(WindowDump, EnregistrerSousChangesWhereTheNextCaptureGoes) {
         [&] { return device.Model().Stats().dumpsCompleted == 1 && !window->DumpRunning(); }));
     EXPECT_TRUE(std::filesystem::exists(folder / "chosen" / "LA.txt"));
 }
+
+#ifndef _WIN32
+// Destination, program folder and home all full: the records are said to be unsaved, and
+// "Enregistrer sous..." to a folder with room writes them; a quit with every place still full
+// ends, after a last box.
+TEST_F(WindowDump, RecordsNoFolderTookGoWhereTheUserPointsOrAreToldLostAtQuit) {
+    namespace fs = std::filesystem;
+    SmallDisk disk(folder);
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    fs::create_directory(folder / "dest");
+    fs::create_directory(folder / "home");
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
+    ::setenv("HOME", (folder / "home").c_str(), 1);
+    struct HomeBack {
+        const std::string& home;
+        ~HomeBack() { ::setenv("HOME", home.c_str(), 1); }
+    } homeBack{home};
+    disk.Fill();
+    auto dumpUnsaved = [&] {
+        devsim::DeviceConfig config;
+        config.payloads = {"un", "deux", "trois"};
+        config.sendHeader = true;
+        config.headerName = "PLEIN";
+        driver.reset();
+        auto& device = Device(config);
+        device.Model().RaiseCts(true);
+        device.Step(nowMs);
+        return PumpUntil(
+            [&] { return device.Model().Stats().dumpsCompleted == 1 && !window->DumpRunning(); });
+    };
+    ASSERT_TRUE(dumpUnsaved());
+    EXPECT_TRUE(Status().startsWith(QString::fromUtf8("3 enregistrements NON sauvegardés")))
+        << Status().toStdString();
+    ASSERT_EQ(boxes->Messages.size(), 1);
+    EXPECT_TRUE(boxes->Messages[0].contains("Enregistrer sous..."));
+
+    const fs::path room = fs::temp_directory_path() / ("veldar-room-" + std::to_string(getpid()));
+    fs::create_directories(room);
+    boxes->ChosenFolder = QString::fromStdString(room.string());
+    window->mnuEnregistrer->trigger();
+    std::vector<fs::path> written(fs::directory_iterator(room), {});
+    ASSERT_EQ(written.size(), 1u);
+    std::ifstream file(written[0], std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "un\r\ndeux\r\ntrois\r\n");
+    fs::remove_all(room);
+    EXPECT_TRUE(Status().startsWith(QString::fromUtf8("3 enregistrements sauvegardés")));
+
+    window->State.DestPath = folder / "dest";
+    ASSERT_TRUE(dumpUnsaved());
+    window->mnuQuitter->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return Terminations == 1; }));
+    EXPECT_TRUE(boxes->Messages.filter("sont perdus").size() == 1)
+        << boxes->Messages.join("|").toStdString();
+}
+#endif
 
 } // namespace
 } // namespace veldar::test

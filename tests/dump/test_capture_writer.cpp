@@ -333,6 +333,67 @@ TEST_F(DumpTest, AFullDiskLeavesNeitherHalfARecordNorAnEmptyCopyBehind) {
     EXPECT_EQ(Files(root / "exe"), Names{"20261207093000.txt"});
     EXPECT_EQ(ReadFile(root / "exe" / "20261207093000.txt").size(), 20u * 42u);
 }
+
+// Destination, program folder and home all full: the records stay in memory and are said to be
+// unsaved; a retry while still full keeps them, a folder with room takes them whole, and the
+// next dump's save writes those of a run before it.
+TEST_F(DumpTest, RecordsNoFolderTookAreKeptUntilAFolderHasRoom) {
+    const fs::path small = root / "small";
+    SmallDisk disk(small);
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    for (const char* sub : {"dest", "exe", "home"})
+        fs::create_directory(small / sub);
+    host.DestPath = small / "dest";
+    host.ExeFolder = (small / "exe").string() + "/";
+    host.Home = (small / "home").string() + "/";
+    disk.Fill();
+    std::vector<ByteString> payloads;
+    for (int i = 0; i < 300; ++i)
+        payloads.push_back("mesure " + std::to_string(i) + ByteString(30, 'x'));
+    Device(Payloads(payloads, true, "FULL"));
+    engine.RunDump(false);
+
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::NotSaved);
+    EXPECT_EQ(engine.LastDump().Unsaved, 300);
+    EXPECT_TRUE(host.Status.starts_with("300 enregistrements NON sauvegard\xE9s")) << host.Status;
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_TRUE(host.Messages[0].starts_with("300 enregistrements NON sauvegard\xE9s"));
+    for (const char* sub : {"dest", "exe", "home"})
+        EXPECT_TRUE(Files(small / sub).empty()) << sub;
+
+    engine.RetryUnsaved();
+    EXPECT_EQ(engine.UnsavedRecords(), 300);
+    EXPECT_EQ(host.Messages.size(), 2u) << "told again";
+
+    // "Enregistrer sous..." to a folder with room.
+    host.DestPath = root / "dest";
+    engine.RetryUnsaved();
+    EXPECT_EQ(engine.UnsavedRecords(), 0);
+    ByteString expected;
+    for (const auto& payload : payloads)
+        expected += payload + "\r\n";
+    ASSERT_EQ(Files(root / "dest").size(), 1u);
+    EXPECT_EQ(ReadFile(root / "dest" / Files(root / "dest")[0]), expected);
+    EXPECT_TRUE(host.Status.starts_with("300 enregistrements sauvegard\xE9s:")) << host.Status;
+
+    // Full again for one dump; the next one, once there is room, saves both.
+    host.DestPath = small / "dest";
+    driver.reset();
+    Device(Payloads({"deux"}, true, "FULL"));
+    engine.RunDump(false);
+    EXPECT_EQ(engine.UnsavedRecords(), 1);
+    fs::remove(small / "filler");
+    driver.reset();
+    Device(Payloads({"trois"}, true, "FULL"));
+    engine.RunDump(false);
+    EXPECT_EQ(engine.LastDump().End, DumpEnd::Saved);
+    EXPECT_EQ(engine.UnsavedRecords(), 0);
+    EXPECT_EQ(ReadFile(small / "dest" / "FULL.txt"), "trois\r\n");
+    auto names = Files(small / "dest");
+    std::erase(names, "FULL.txt");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(ReadFile(small / "dest" / names[0]), "deux\r\n");
+}
 #endif
 
 } // namespace
