@@ -88,6 +88,9 @@ void TfrmMain::clCtsDblClick() {
 }
 
 void TfrmMain::DumpFinished() {
+    // The run's records are on the disk now, or kept apart as unsaved, or dropped on purpose
+    // (a cancelled dump): a long dump's memory goes back for the weeks in the tray.
+    engine_.Run().CaptureText.clear();
     if (State.Quitting) {
         // The quit waited for the dump; nothing else runs now.
         deferredCommand_ = nullptr;

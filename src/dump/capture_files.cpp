@@ -58,7 +58,7 @@ bool CaptureFiles::IsReadOnly(const fs::path& file) {
             (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
-bool CaptureFiles::Write(const fs::path& file, const ByteString& bytes, WriteMode mode) {
+bool CaptureFiles::Write(const fs::path& file, BytePieces bytes, WriteMode mode) {
     return WriteRegularFile(file, bytes, mode, false) == WriteResult::Written;
 }
 
@@ -67,7 +67,7 @@ bool CaptureFiles::Sync(const fs::path& file) {
 }
 
 fs::path WriteNewCapture(CaptureFiles& files, const fs::path& folder, const ByteString& baseName,
-                         const ByteString& bytes) {
+                         BytePieces bytes) {
     if (!files.FolderExists(folder)) return {};
     for (int n = 1; n < 1000; ++n) {
         ByteString name = baseName;

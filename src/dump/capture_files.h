@@ -33,7 +33,7 @@ public:
     virtual bool IsReadOnly(const std::filesystem::path& file);
     // Writes the bytes into a regular file, never through a link in its own name; false
     // on anything else or any input/output error, with no debris left (WriteRegularFile).
-    virtual bool Write(const std::filesystem::path& file, const ByteString& bytes, WriteMode mode);
+    virtual bool Write(const std::filesystem::path& file, BytePieces bytes, WriteMode mode);
     // The written file on the disk, and its folder's entry (SyncRegularFile).
     virtual bool Sync(const std::filesystem::path& file);
 };
@@ -41,6 +41,6 @@ public:
 // Writes the bytes under a name not yet taken in the folder: name.txt, name_2.txt... and
 // returns the file; empty when none could be written (a failed attempt leaves nothing).
 std::filesystem::path WriteNewCapture(CaptureFiles& files, const std::filesystem::path& folder,
-                                      const ByteString& baseName, const ByteString& bytes);
+                                      const ByteString& baseName, BytePieces bytes);
 
 } // namespace veldar

@@ -49,8 +49,8 @@ bool DumpEngine::SaveCapture() {
     // A read-only file is never touched, also where the user could override the mode.
     if (files_.FileExists(path) && files_.IsReadOnly(path)) return false;
     bool append = files_.FileExists(path) && !options_.OverwriteFile;
-    result =
-        files_.Write(path, state_.CaptureText, append ? WriteMode::Append : WriteMode::Replace);
+    result = files_.Write(path, state_.CaptureText.Pieces(),
+                          append ? WriteMode::Append : WriteMode::Replace);
     if (result) summary_.File = path;
     if (result && run_ && files_.Sync(path)) JournalServed();
     if (result && options_.ViewFile) view_.OpenInAssociatedProgram(path);
@@ -111,7 +111,7 @@ UnsavedWritten DumpEngine::SaveUnsaved() {
         for (const std::filesystem::path& folder :
              {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
             if (folder.empty()) continue;
-            const auto path = WriteNewCapture(files_, folder, capture.Name, capture.Text);
+            const auto path = WriteNewCapture(files_, folder, capture.Name, capture.Text.Pieces());
             if (path.empty()) continue;
             view_.AddPathLogLine(texts::LogRescued, path, {});
             written.LastFile = path;
@@ -133,7 +133,7 @@ UnsavedWritten DumpEngine::SaveUnsaved() {
 // Writes the capture under a name not yet taken in the folder: name.txt, name_2.txt... A
 // failed attempt leaves nothing behind for the next folder's.
 bool DumpEngine::WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName) {
-    auto path = WriteNewCapture(files_, folder, baseName, state_.CaptureText);
+    auto path = WriteNewCapture(files_, folder, baseName, state_.CaptureText.Pieces());
     if (path.empty()) return false;
     summary_.RescueFile = path;
     view_.AddPathLogLine(texts::LogRescued, path, {});
@@ -171,7 +171,8 @@ ByteString DumpEngine::RecoverJournals() {
         for (const std::filesystem::path& folder :
              {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
             if (folder.empty()) continue;
-            copy = WriteNewCapture(files_, folder, name, content.Capture);
+            const std::string_view capture = content.Capture;
+            copy = WriteNewCapture(files_, folder, name, BytePieces(&capture, 1));
             if (copy.empty()) continue;
             synced = files_.Sync(copy);
             break;

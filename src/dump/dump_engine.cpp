@@ -196,10 +196,10 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
             } else {
                 run.Records = ++records;
                 if (position_ < maximum_) view_.SetProgressPosition(++position_);
-                const std::size_t from = state_.CaptureText.size();
-                state_.CaptureText.append(payload).append("\r\n");
+                const ByteString entry = payload + "\r\n";
+                state_.CaptureText.append(entry);
                 // In the journal before the device hears the ACK that makes it delivered.
-                JournalAppend(std::string_view(state_.CaptureText).substr(from), true);
+                JournalAppend(entry, true);
                 ByteString line = trace;
                 line.append("(").append(std::to_string(counter)).append(")").append(payload);
                 for (std::size_t check : {n - 3, n - 2})

@@ -4,6 +4,7 @@
 // typed name comes down through NameConfirmed, and only what is shown goes up (DumpView).
 #pragma once
 
+#include "capture_bytes.h"
 #include "capture_files.h"
 #include "com_port.h"
 #include "dump_journal.h"
@@ -43,14 +44,14 @@ struct DumpRunState {
     // The capture file's name; ".txt" is added when saved.
     ByteString FileName;
     // The payloads accepted in the current or last dump, each followed by CR LF.
-    ByteString CaptureText;
+    CaptureBytes CaptureText;
 };
 
 // Records the device was told were received that no folder took (every place full): kept in
 // memory until a write succeeds, and forgotten only then.
 struct UnsavedCapture {
     ByteString Name; // the rescue copy's name, without ".txt"
-    ByteString Text;
+    CaptureBytes Text;
     int Records = 0;
     // The run's journal, kept on the disk; it goes once the capture is written and synced.
     std::filesystem::path Journal;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,11 +25,19 @@ enum class WriteResult {
     WriteFailed, // opened, but the bytes did not all go: nothing of them is left
 };
 
-// Writes the bytes and hands them to the system. A link in the file's own name is followed
-// only with followLink. After a failed write a file this call created is removed again and an
-// existing one is cut back to the length it had once opened (emptied when replaced).
-WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view bytes,
-                             WriteMode mode, bool followLink);
+// Bytes in pieces, written one after the other as if joined.
+using BytePieces = std::span<const std::string_view>;
+
+// Writes the bytes, given in pieces written one after the other, and hands them to the system. A
+// link in the file's own name is followed only with followLink. After a failed write a file this
+// call created is removed again and an existing one is cut back to the length it had once opened
+// (emptied when replaced).
+WriteResult WriteRegularFile(const std::filesystem::path& file, BytePieces pieces, WriteMode mode,
+                             bool followLink);
+inline WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view bytes,
+                                    WriteMode mode, bool followLink) {
+    return WriteRegularFile(file, BytePieces(&bytes, 1), mode, followLink);
+}
 
 // Hands a written regular file's data to the disk (never through a link in its own name), and
 // on POSIX its folder's entry too; false when either could not be done.

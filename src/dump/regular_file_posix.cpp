@@ -1,5 +1,7 @@
 #include "regular_file.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,10 +32,15 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+bool WriteAll(int fd, BytePieces pieces) {
+    return std::all_of(pieces.begin(), pieces.end(),
+                       [&](std::string_view piece) { return WriteAll(fd, piece); });
+}
+
 } // namespace
 
-WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view bytes,
-                             WriteMode mode, bool followLink) {
+WriteResult WriteRegularFile(const std::filesystem::path& file, BytePieces pieces, WriteMode mode,
+                             bool followLink) {
     bool created = false;
     int fd = OpenForWriting(file, mode, followLink, created);
     if (fd < 0) return WriteResult::NotOpened;
@@ -45,7 +52,7 @@ WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     off_t keep = mode == WriteMode::Append ? info.st_size : 0;
     bool ok = (mode != WriteMode::Replace || ::ftruncate(fd, 0) == 0) &&
-              ::lseek(fd, keep, SEEK_SET) == keep && WriteAll(fd, bytes);
+              ::lseek(fd, keep, SEEK_SET) == keep && WriteAll(fd, pieces);
     // A full disk may leave part of the bytes written: the file goes back to what it was,
     // so that the next append does not join onto half a record.
     if (!ok && !created && ::ftruncate(fd, keep) != 0) {

@@ -1,5 +1,7 @@
 #include "regular_file.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 namespace veldar {
@@ -29,10 +31,15 @@ bool CutTo(HANDLE file, LONGLONG length) {
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+bool WriteAll(HANDLE file, BytePieces pieces) {
+    return std::all_of(pieces.begin(), pieces.end(),
+                       [&](std::string_view piece) { return WriteAll(file, piece); });
+}
+
 } // namespace
 
-WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view bytes,
-                             WriteMode mode, bool followLink) {
+WriteResult WriteRegularFile(const std::filesystem::path& file, BytePieces pieces, WriteMode mode,
+                             bool followLink) {
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, flags,
                            nullptr);
@@ -48,7 +55,7 @@ WriteResult WriteRegularFile(const std::filesystem::path& file, std::string_view
         return WriteResult::NotOpened;
     }
     const LONGLONG keep = mode == WriteMode::Append ? size.QuadPart : 0;
-    bool ok = CutTo(h, keep) && WriteAll(h, bytes);
+    bool ok = CutTo(h, keep) && WriteAll(h, pieces);
     // A full disk may leave part of the bytes written: the file goes back to what it was.
     if (!ok && !created) CutTo(h, keep);
     ok = CloseHandle(h) && ok;

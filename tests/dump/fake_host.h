@@ -111,8 +111,7 @@ public:
     std::filesystem::path FailWritesIn;
     std::vector<std::filesystem::path> Written;
 
-    bool Write(const std::filesystem::path& file, const ByteString& bytes,
-               WriteMode mode) override {
+    bool Write(const std::filesystem::path& file, BytePieces bytes, WriteMode mode) override {
         if (FailWrites || (!FailWritesIn.empty() && file.parent_path() == FailWritesIn))
             return false;
         bool ok = CaptureFiles::Write(file, bytes, mode);

@@ -145,6 +145,27 @@ TEST_F(CaptureTest, AFolderWhereTheFileShouldBeOrAFullDiskFail) {
     }
 }
 
+// A long capture spans blocks: written, compared and joined, it is the records in order.
+TEST_F(DumpTest, ACaptureOverManyBlocksIsWrittenWhole) {
+    CaptureBytes capture;
+    ByteString joined;
+    for (int i = 0; joined.size() < (std::size_t{5} << 20); ++i) {
+        const ByteString entry =
+            std::to_string(i) + ByteString(static_cast<std::size_t>(i % 97), 'x') + "\r\n";
+        capture.append(entry);
+        joined += entry;
+    }
+    capture.append(ByteString(std::size_t{3} << 20, 'y')); // larger than a block
+    joined += ByteString(std::size_t{3} << 20, 'y');
+    EXPECT_GT(capture.Pieces().size(), 5u);
+    EXPECT_TRUE(capture == joined);
+    EXPECT_FALSE(capture == joined.substr(1) + "z");
+    ASSERT_TRUE(files.Write(root / "dest" / "long.txt", capture.Pieces(), WriteMode::CreateNew));
+    EXPECT_TRUE(ReadFile(root / "dest" / "long.txt") == joined);
+    capture.clear();
+    EXPECT_TRUE(capture.Pieces().empty());
+}
+
 // --- the rescue copy, through whole dumps ---
 
 TEST_F(DumpTest, ACompleteDumpThatCannotBeWrittenLeavesARescueCopy) {
