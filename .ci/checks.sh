@@ -21,7 +21,6 @@ find src tools tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 |
 echo "-- clang-tidy"
 [ -f build/compile_commands.json ] || cmake --preset default >/dev/null
 # The compiler's own warnings are the build's to report (GCC, -Werror); here only the checks.
-ls src/serial/*.cpp src/dump/*.cpp src/app/settings_file.cpp \
-    src/app/config_location.cpp src/app/instance_lock_posix.cpp | grep -v '_win32\.cpp$' |
+ls src/serial/*.cpp src/dump/*.cpp src/program/*.cpp | grep -v '_win32\.cpp$' |
     xargs -P2 -n4 clang-tidy -p build --quiet --extra-arg=-Wno-everything
 echo "clang-format and clang-tidy: no finding"
