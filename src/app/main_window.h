@@ -19,6 +19,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QLineEdit;
@@ -48,9 +50,9 @@ protected:
 
 // The program-wide state of the window. The dump engine shares only Busy.
 struct ProgramState {
-    // Destination folder of the capture files, as the platform names it: a folder named in any
-    // script must work, so it never passes through Windows-1252.
-    std::filesystem::path DestPath;
+    // What the user chose for saving: the menu's ticks show it, a tick changes it, the settings
+    // file keeps it, and each dump is given it.
+    SaveChoices Choices;
     const std::string IniName = "VELDAR.ini";
     // True from start until the port is first opened, then while a dump runs: the dump
     // triggers do nothing while it is true.
@@ -105,7 +107,6 @@ public:
     QMenu* pmMain;
     QAction* N1;
     QAction* mnuQuitter;
-    QAction* mnuFichier;
     QAction* N2;
     QAction* mnuMonter;
     QAction* mnuEnregistrer;
@@ -116,8 +117,6 @@ public:
     QLineEdit* txtNomFic;
     QPushButton* btnNomFic;
     QLabel* lblNomFic;
-    QAction* mnuNomFicAuto;
-    QAction* mnuEcraser;
 
     ProgramState State;
 
@@ -154,9 +153,10 @@ public:
     // A port of the list chosen: ConnectPort with its COM name (on Linux one is given to it
     // when none leads to it yet).
     void ChoosePort(const PortInfo& port);
-    void mnuNomFicAutoClick();
-    void mnuEcraserClick();
-    void mnuFichierClick();
+    // A tick of the menu chosen: the choice changes, and the ticks show the new value.
+    void ChoiceClick(bool SaveChoices::*ticked);
+    // The menu's tick of a choice.
+    QAction* TickOf(bool SaveChoices::*ticked) const;
     void mnuEnregistrerClick();
     void mnuMonterClick();
     void tiMainDblClick();
@@ -190,10 +190,6 @@ public:
     void AddLogLine(const ByteString& line);
     void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                         const ByteString& after);
-    // The three options of the tray menu.
-    bool AutoFileName() const;
-    bool OverwriteFile() const;
-    bool ViewFile() const;
     DumpOptions Options() const;
     void OpenInAssociatedProgram(const std::filesystem::path& file);
 
@@ -216,6 +212,8 @@ protected:
 private:
     void BuildControls();
     void BuildMenu();
+    // The ticks as the choices are.
+    void ShowChoices();
     void PlaceBottomRight();
     void FollowScreen();
     void WatchScreens();
@@ -271,6 +269,8 @@ private:
     // The list the submenu last showed: the one shown during a dump, and the one a choice
     // is made from.
     std::vector<PortInfo> listedPorts_;
+    // The menu's ticks, each with the choice it shows (ChoiceItems' order).
+    std::vector<std::pair<QAction*, bool SaveChoices::*>> ticks_;
     PortWatch* portWatch_ = nullptr;
     bool waitingForPort_ = false;
     // A loss told while a dump or a port command held the port, handled once they end; a

@@ -125,20 +125,9 @@ void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::p
     AppendToLog(*mmoMain, ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 
-bool TfrmMain::AutoFileName() const {
-    return mnuNomFicAuto->isChecked();
-}
-bool TfrmMain::OverwriteFile() const {
-    return mnuEcraser->isChecked();
-}
-bool TfrmMain::ViewFile() const {
-    return mnuFichier->isChecked();
-}
-
 DumpOptions TfrmMain::Options() const {
-    return {AutoFileName(), OverwriteFile(),
-            ViewFile(),     State.DestPath,
-            exeFolder_,     WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())))};
+    return {State.Choices, exeFolder_,
+            WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())))};
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
@@ -201,7 +190,7 @@ void WindowDumpView::GiveTrayMenu() {
     window_.tiMain->SetPopupMenu(window_.pmMain);
 }
 void WindowDumpView::DestinationSettled(const std::filesystem::path& folder) {
-    window_.State.DestPath = folder;
+    window_.State.Choices.DestPath = folder;
 }
 void WindowDumpView::OpenInAssociatedProgram(const std::filesystem::path& file) {
     window_.OpenInAssociatedProgram(file);
