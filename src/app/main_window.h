@@ -138,10 +138,7 @@ public:
     bool WaitingForPort() const { return waitingForPort_; }
     void HideToTray();
     void ShowFromTray();
-    void RunDump(bool probeFirst);
     void WakeDevice();
-    bool ProbeBaudRate(TBaudRate baud);
-    bool SaveCapture();
 
     // --- handlers ---
     void ComPort1RxChar(TCustomComPort* sender, int count);

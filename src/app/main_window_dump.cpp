@@ -53,17 +53,8 @@ void AppendToLog(QPlainTextEdit& log, const QString& line) {
 
 // --- the dump under the window's names ---
 
-void TfrmMain::RunDump(bool probeFirst) {
-    engine_.RunDump(probeFirst);
-}
 void TfrmMain::WakeDevice() {
     engine_.WakeDevice();
-}
-bool TfrmMain::ProbeBaudRate(TBaudRate baud) {
-    return engine_.ProbeBaudRate(baud);
-}
-bool TfrmMain::SaveCapture() {
-    return engine_.SaveCapture();
 }
 void TfrmMain::ComPort1RxChar(TCustomComPort* sender, int count) {
     engine_.ComPort1RxChar(sender, count);
