@@ -50,8 +50,11 @@ TEST(SettingsText, TenLinesEachEndedByCrLf) {
 }
 
 TEST(SettingsText, WhatIsWrittenReadsBack) {
-    Settings read =
-        ParseSettings(FormatSettings("COM12", {true, true, true, "C:\\Relev\xE9s"}), Settings{});
+    Settings read = ParseSettings(FormatSettings("COM12", {.AutoFileName = true,
+                                                           .OverwriteFile = true,
+                                                           .ViewFile = true,
+                                                           .DestPath = "C:\\Relev\xE9s"}),
+                                  Settings{});
     EXPECT_EQ(read.Port, 12);
     EXPECT_EQ(read.Choices.DestPath, "C:\\Relev\xE9s");
     EXPECT_TRUE(read.Choices.ViewFile);
