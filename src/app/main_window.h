@@ -9,6 +9,7 @@
 #include "dialogs.h"
 #include "dump_engine.h"
 #include "port_list.h"
+#include "save_choices.h"
 #include "tray_backend.h"
 #include "window_dump_side.h"
 
