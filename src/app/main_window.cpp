@@ -210,16 +210,10 @@ void TfrmMain::BuildControls() {
 
 void TfrmMain::BuildMenu() {
     pmMain = new QMenu(this);
-    auto item = [this](const QString& caption, void (TfrmMain::*handler)(),
-                       bool checkable = false) {
+    auto item = [this](const QString& caption, void (TfrmMain::*handler)()) {
         QAction* action = pmMain->addAction(caption);
-        action->setCheckable(checkable);
-        connect(action, &QAction::triggered, this, [this, action, handler] {
-            // Qt has ticked or unticked a checkable item already; the handler is the one that
-            // does it in this program.
-            if (action->isCheckable()) action->setChecked(!action->isChecked());
-            Guarded([this, handler] { (this->*handler)(); });
-        });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
         return action;
     };
     mnuCom = item(FromCp1252(texts::MenuPortPrefix) + QStringLiteral("1") +
@@ -230,9 +224,14 @@ void TfrmMain::BuildMenu() {
     connect(mnuPorts, &QMenu::aboutToShow, this,
             [this] { Guarded([this] { mnuPortsAboutToShow(); }); });
     N2 = pmMain->addSeparator();
-    mnuNomFicAuto = item(FromCp1252(texts::MenuAutoName), &TfrmMain::mnuNomFicAutoClick, true);
-    mnuEcraser = item(FromCp1252(texts::MenuOverwrite), &TfrmMain::mnuEcraserClick, true);
-    mnuFichier = item(FromCp1252(texts::MenuViewFile), &TfrmMain::mnuFichierClick, true);
+    for (const ChoiceItem& choice : ChoiceItems) {
+        QAction* tick = pmMain->addAction(FromCp1252(choice.Text));
+        tick->setCheckable(true);
+        const auto ticked = choice.Ticked;
+        connect(tick, &QAction::triggered, this,
+                [this, ticked] { Guarded([this, ticked] { ChoiceClick(ticked); }); });
+        ticks_.emplace_back(tick, ticked);
+    }
     mnuEnregistrer = item(FromCp1252(texts::MenuSaveAs), &TfrmMain::mnuEnregistrerClick);
     mnuEnregistrer->setStatusTip(FromCp1252(texts::MenuSaveAsHint));
     mnuEnregistrer->setToolTip(mnuEnregistrer->statusTip());
@@ -743,14 +742,22 @@ void TfrmMain::ChoosePort(const PortInfo& port) {
         ConnectPort(*number);
 }
 
-void TfrmMain::mnuNomFicAutoClick() {
-    mnuNomFicAuto->setChecked(!mnuNomFicAuto->isChecked());
+void TfrmMain::ChoiceClick(bool SaveChoices::*ticked) {
+    State.Choices.*ticked = !(State.Choices.*ticked);
+    ShowChoices();
 }
-void TfrmMain::mnuEcraserClick() {
-    mnuEcraser->setChecked(!mnuEcraser->isChecked());
+
+// Qt ticks or unticks a checkable item by itself when it is chosen: the choices set the ticks
+// again, whatever that did.
+void TfrmMain::ShowChoices() {
+    for (const auto& [tick, ticked] : ticks_)
+        tick->setChecked(State.Choices.*ticked);
 }
-void TfrmMain::mnuFichierClick() {
-    mnuFichier->setChecked(!mnuFichier->isChecked());
+
+QAction* TfrmMain::TickOf(bool SaveChoices::*ticked) const {
+    for (const auto& [tick, choice] : ticks_)
+        if (choice == ticked) return tick;
+    return nullptr;
 }
 
 void TfrmMain::mnuEnregistrerClick() {
@@ -763,7 +770,7 @@ void TfrmMain::mnuEnregistrerClick() {
     // Opens on the current folder, not on the destination.
     QString directory;
     if (!boxes_->SelectDirectory(directory)) return;
-    State.DestPath = ToPath(directory);
+    State.Choices.DestPath = ToPath(directory);
     // Records that no folder took go to the one chosen, if it has room now.
     engine_.RetryUnsaved();
 }
@@ -819,7 +826,7 @@ void TfrmMain::ShowFromTray() {
     }
     FollowScreen();
     if (!State.InTray) return;
-    pnlImg->setToolTip(FromPath(State.DestPath));
+    pnlImg->setToolTip(FromPath(State.Choices.DestPath));
     State.InTray = false;
 }
 
@@ -830,7 +837,7 @@ void TfrmMain::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && minimisedInsteadOfTray_ && State.InTray &&
         !(windowState() & Qt::WindowMinimized) && isVisible()) {
         State.InTray = false;
-        pnlImg->setToolTip(FromPath(State.DestPath));
+        pnlImg->setToolTip(FromPath(State.Choices.DestPath));
     }
 }
 

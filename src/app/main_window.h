@@ -9,6 +9,7 @@
 #include "dialogs.h"
 #include "dump_engine.h"
 #include "port_list.h"
+#include "save_choices.h"
 #include "tray_backend.h"
 #include "window_dump_side.h"
 
@@ -19,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QLineEdit;
@@ -48,9 +51,9 @@ protected:
 
 // The program-wide state of the window. The dump engine shares only Busy.
 struct ProgramState {
-    // Destination folder of the capture files, as the platform names it: a folder named in any
-    // script must work, so it never passes through Windows-1252.
-    std::filesystem::path DestPath;
+    // What the user chose for saving: the menu's ticks show it, a tick changes it, the settings
+    // file keeps it, and each dump is given it.
+    SaveChoices Choices;
     const std::string IniName = "VELDAR.ini";
     // True from start until the port is first opened, then while a dump runs: the dump
     // triggers do nothing while it is true.
@@ -105,7 +108,6 @@ public:
     QMenu* pmMain;
     QAction* N1;
     QAction* mnuQuitter;
-    QAction* mnuFichier;
     QAction* N2;
     QAction* mnuMonter;
     QAction* mnuEnregistrer;
@@ -116,8 +118,6 @@ public:
     QLineEdit* txtNomFic;
     QPushButton* btnNomFic;
     QLabel* lblNomFic;
-    QAction* mnuNomFicAuto;
-    QAction* mnuEcraser;
 
     ProgramState State;
 
@@ -143,10 +143,7 @@ public:
     bool WaitingForPort() const { return waitingForPort_; }
     void HideToTray();
     void ShowFromTray();
-    void RunDump(bool probeFirst);
     void WakeDevice();
-    bool ProbeBaudRate(TBaudRate baud);
-    bool SaveCapture();
 
     // --- handlers ---
     void ComPort1RxChar(TCustomComPort* sender, int count);
@@ -158,9 +155,10 @@ public:
     // A port of the list chosen: ConnectPort with its COM name (on Linux one is given to it
     // when none leads to it yet).
     void ChoosePort(const PortInfo& port);
-    void mnuNomFicAutoClick();
-    void mnuEcraserClick();
-    void mnuFichierClick();
+    // A tick of the menu chosen: the choice changes, and the ticks show the new value.
+    void ChoiceClick(bool SaveChoices::*ticked);
+    // The menu's tick of a choice.
+    QAction* TickOf(bool SaveChoices::*ticked) const;
     void mnuEnregistrerClick();
     void mnuMonterClick();
     void tiMainDblClick();
@@ -194,10 +192,6 @@ public:
     void AddLogLine(const ByteString& line);
     void AddPathLogLine(const ByteString& before, const std::filesystem::path& path,
                         const ByteString& after);
-    // The three options of the tray menu.
-    bool AutoFileName() const;
-    bool OverwriteFile() const;
-    bool ViewFile() const;
     DumpOptions Options() const;
     void OpenInAssociatedProgram(const std::filesystem::path& file);
 
@@ -220,6 +214,8 @@ protected:
 private:
     void BuildControls();
     void BuildMenu();
+    // The ticks as the choices are.
+    void ShowChoices();
     void PlaceBottomRight();
     void FollowScreen();
     void WatchScreens();
@@ -275,6 +271,8 @@ private:
     // The list the submenu last showed: the one shown during a dump, and the one a choice
     // is made from.
     std::vector<PortInfo> listedPorts_;
+    // The menu's ticks, each with the choice it shows (ChoiceItems' order).
+    std::vector<std::pair<QAction*, bool SaveChoices::*>> ticks_;
     PortWatch* portWatch_ = nullptr;
     bool waitingForPort_ = false;
     // A loss told while a dump or a port command held the port, handled once they end; a

@@ -53,17 +53,8 @@ void AppendToLog(QPlainTextEdit& log, const QString& line) {
 
 // --- the dump under the window's names ---
 
-void TfrmMain::RunDump(bool probeFirst) {
-    engine_.RunDump(probeFirst);
-}
 void TfrmMain::WakeDevice() {
     engine_.WakeDevice();
-}
-bool TfrmMain::ProbeBaudRate(TBaudRate baud) {
-    return engine_.ProbeBaudRate(baud);
-}
-bool TfrmMain::SaveCapture() {
-    return engine_.SaveCapture();
 }
 void TfrmMain::ComPort1RxChar(TCustomComPort* sender, int count) {
     engine_.ComPort1RxChar(sender, count);
@@ -128,20 +119,9 @@ void TfrmMain::AddPathLogLine(const ByteString& before, const std::filesystem::p
     AppendToLog(*mmoMain, ToDisplay(before) + FromPath(path) + ToDisplay(after));
 }
 
-bool TfrmMain::AutoFileName() const {
-    return mnuNomFicAuto->isChecked();
-}
-bool TfrmMain::OverwriteFile() const {
-    return mnuEcraser->isChecked();
-}
-bool TfrmMain::ViewFile() const {
-    return mnuFichier->isChecked();
-}
-
 DumpOptions TfrmMain::Options() const {
-    return {AutoFileName(), OverwriteFile(),
-            ViewFile(),     State.DestPath,
-            exeFolder_,     WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())))};
+    return {State.Choices, exeFolder_,
+            WithDelimiter(ToPath(QDir::toNativeSeparators(QDir::homePath())))};
 }
 
 void TfrmMain::OpenInAssociatedProgram(const std::filesystem::path& file) {
@@ -204,7 +184,7 @@ void WindowDumpView::GiveTrayMenu() {
     window_.tiMain->SetPopupMenu(window_.pmMain);
 }
 void WindowDumpView::DestinationSettled(const std::filesystem::path& folder) {
-    window_.State.DestPath = folder;
+    window_.State.Choices.DestPath = folder;
 }
 void WindowDumpView::OpenInAssociatedProgram(const std::filesystem::path& file) {
     window_.OpenInAssociatedProgram(file);

@@ -37,23 +37,14 @@ int TfrmMain::LoadSettings() {
     const auto path = InFolder(exeFolder_, State.IniName);
     std::optional<ByteString> bytes = readSettings_ ? readSettings_(path) : ReadSettingsFile(path);
     if (!bytes) return 1;
-    Settings current;
-    current.DestPath = State.DestPath;
-    current.ViewFile = mnuFichier->isChecked();
-    current.AutoFileName = mnuNomFicAuto->isChecked();
-    current.Overwrite = mnuEcraser->isChecked();
-    Settings read = ParseSettings(*bytes, current);
-    State.DestPath = read.DestPath;
-    mnuFichier->setChecked(read.ViewFile);
-    mnuNomFicAuto->setChecked(read.AutoFileName);
-    mnuEcraser->setChecked(read.Overwrite);
+    const Settings read = ParseSettings(*bytes, {.Choices = State.Choices});
+    State.Choices = read.Choices;
+    ShowChoices();
     return read.Port;
 }
 
 void TfrmMain::SaveSettings() {
-    const ByteString content =
-        FormatSettings(ComPort1.Port(), State.DestPath, mnuFichier->isChecked(),
-                       mnuNomFicAuto->isChecked(), mnuEcraser->isChecked());
+    const ByteString content = FormatSettings(ComPort1.Port(), State.Choices);
     if (WriteSettingsFile(InFolder(exeFolder_, State.IniName), content) == SettingsWrite::Written) {
         settingsSaved_ = true;
         return;

@@ -1,19 +1,15 @@
-// What the user chose for saving, handed to the dump engine as a plain value when a run
-// starts (and again when its capture is saved, so that a folder picked during the dump
-// still counts). Folders are paths of the platform.
+// What the dump engine is given as a plain value when a run starts (and again when its
+// capture is saved, so that a folder picked during the dump still counts): the user's choices
+// and the program's folders. Folders are paths of the platform.
 #pragma once
+
+#include "save_choices.h"
 
 #include <filesystem>
 
 namespace veldar {
 
-struct DumpOptions {
-    bool AutoFileName = false;
-    bool OverwriteFile = false;
-    bool ViewFile = false;
-    // Destination folder of the capture files: a folder named in any script must work, so it
-    // never passes through Windows-1252.
-    std::filesystem::path DestPath;
+struct DumpOptions : SaveChoices {
     // The program's folder, ending with a path delimiter: the executable's, or the user's
     // configuration folder for an installed program.
     std::filesystem::path ProgramFolder;

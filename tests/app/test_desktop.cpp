@@ -39,7 +39,7 @@ class DesktopDump : public WindowTest {
 protected:
     DesktopDump() {
         fs::create_directories(folder / "dest");
-        window->State.DestPath = (folder / "dest").string();
+        window->State.Choices.DestPath = (folder / "dest").string();
         window->FormCreate();
         window->show();
         window->ConnectPort(1);
@@ -229,7 +229,7 @@ TEST_F(DesktopDump, Item14_VoirLeFichierWithoutAProgramToShowItSaysSoAndTheSaveS
     ScopedPath path(folder / "bin");
 
     // No opener at all, at the end of a dump.
-    window->mnuFichier->trigger();
+    window->TickOf(&SaveChoices::ViewFile)->trigger();
     devsim::DeviceConfig config;
     config.payloads = {"un"};
     config.sendHeader = true;

@@ -23,8 +23,9 @@ TEST_F(WindowTest, AFirstStartOpensCom1AndEndsInTheTray) {
     EXPECT_TRUE(window->ComPort1.Connected());
     EXPECT_EQ(window->windowTitle(), "VELDAR - Version 1.02 - Lecture sur le port COM1");
     EXPECT_EQ(window->mnuCom->text(), "COM1, changer");
-    EXPECT_FALSE(window->mnuFichier->isChecked() || window->mnuNomFicAuto->isChecked() ||
-                 window->mnuEcraser->isChecked());
+    EXPECT_FALSE(window->TickOf(&SaveChoices::ViewFile)->isChecked() ||
+                 window->TickOf(&SaveChoices::AutoFileName)->isChecked() ||
+                 window->TickOf(&SaveChoices::OverwriteFile)->isChecked());
     window->show();
     ASSERT_TRUE(PumpUntil([&] { return window->State.InTray; }));
     EXPECT_FALSE(window->isVisible());
@@ -38,10 +39,10 @@ TEST_F(WindowTest, TheSettingsFileGivesPortFolderAndOptions) {
            "[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\nTrue\r\n";
     window->FormCreate();
     EXPECT_EQ(window->ComPort1.Port(), "COM5");
-    EXPECT_EQ(window->State.DestPath, "C:\\Relev\xE9s");
-    EXPECT_TRUE(window->mnuFichier->isChecked());
-    EXPECT_FALSE(window->mnuNomFicAuto->isChecked());
-    EXPECT_TRUE(window->mnuEcraser->isChecked());
+    EXPECT_EQ(window->State.Choices.DestPath, "C:\\Relev\xE9s");
+    EXPECT_TRUE(window->TickOf(&SaveChoices::ViewFile)->isChecked());
+    EXPECT_FALSE(window->TickOf(&SaveChoices::AutoFileName)->isChecked());
+    EXPECT_TRUE(window->TickOf(&SaveChoices::OverwriteFile)->isChecked());
 }
 
 TEST_F(WindowTest, AStartSavesTheJournalOfADeadRunAndSaysSoAfterThePortsStatus) {
@@ -106,10 +107,8 @@ TEST_F(WindowTest, QuitterClosesThePortWritesTheSettingsAndEnds) {
     window->mnuQuitter->trigger();
     ASSERT_TRUE(PumpUntil([&] { return Terminations == 1; }));
     EXPECT_FALSE(window->ComPort1.Connected());
-    EXPECT_EQ(ReadAll(folder / "VELDAR.ini"),
-              "[PORT_COMM]\r\nCOM12\r\n[CHEMIN_DESTINATION]\r\n\r\n[VOIR_DONNEES]\r\n0\r\n[NOM_FIC_"
-              "AUTO]\r\n0\r\n"
-              "[ECRASER_FICHIER]\r\n0\r\n");
+    // The file's bytes themselves are the settings file's tests'.
+    EXPECT_EQ(ReadAll(folder / "VELDAR.ini"), FormatSettings("COM12", {}));
     EXPECT_TRUE(boxes->Messages.isEmpty());
 }
 
@@ -144,7 +143,7 @@ class QuitDuringDump : public WindowTest {
 protected:
     QuitDuringDump() {
         fs::create_directories(folder / "dest");
-        window->State.DestPath = (folder / "dest").string();
+        window->State.Choices.DestPath = (folder / "dest").string();
         window->FormCreate();
     }
     std::vector<fs::path> Captures() const {

@@ -275,24 +275,24 @@ TEST_F(WindowTest, TheTrayShowsTheWindowAndTheOptionsToggle) {
     window->HideToTray();
     EXPECT_TRUE(window->State.InTray);
     EXPECT_FALSE(window->isVisible());
-    window->State.DestPath = std::filesystem::path(u8"C:\\Relevés");
+    window->State.Choices.DestPath = std::filesystem::path(u8"C:\\Relevés");
     tray->Fire(TrayBackend::Activation::DoubleClick);
     EXPECT_FALSE(window->State.InTray);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->pnlImg->toolTip(), QString::fromUtf8("C:\\Relevés"));
     // Already shown: the hint is not refreshed.
-    window->State.DestPath = "other";
+    window->State.Choices.DestPath = "other";
     window->ShowFromTray();
     EXPECT_EQ(window->pnlImg->toolTip(), QString::fromUtf8("C:\\Relevés"));
 
-    window->mnuNomFicAuto->trigger();
-    EXPECT_TRUE(window->AutoFileName());
-    window->mnuNomFicAuto->trigger();
-    EXPECT_FALSE(window->AutoFileName());
-    window->mnuEcraser->trigger();
-    window->mnuFichier->trigger();
-    EXPECT_TRUE(window->OverwriteFile());
-    EXPECT_TRUE(window->ViewFile());
+    window->TickOf(&SaveChoices::AutoFileName)->trigger();
+    EXPECT_TRUE(window->Options().AutoFileName);
+    window->TickOf(&SaveChoices::AutoFileName)->trigger();
+    EXPECT_FALSE(window->Options().AutoFileName);
+    window->TickOf(&SaveChoices::OverwriteFile)->trigger();
+    window->TickOf(&SaveChoices::ViewFile)->trigger();
+    EXPECT_TRUE(window->Options().OverwriteFile);
+    EXPECT_TRUE(window->Options().ViewFile);
 }
 
 TEST_F(WindowTest, WithoutATrayTheWindowStaysReachable) {
@@ -363,7 +363,7 @@ class WindowDump : public WindowTest {
 protected:
     WindowDump() {
         std::filesystem::create_directories(folder / "dest");
-        window->State.DestPath = (folder / "dest").string();
+        window->State.Choices.DestPath = (folder / "dest").string();
         window->FormCreate();
         window->show();
         window->ConnectPort(1);
@@ -427,7 +427,7 @@ TEST_F(WindowDump, APortLostInADumpIsClosedThenReopenedWhenItComesBack) {
     config.payloads = {"un", "deux", "trois"};
     config.hangUpAfterRecords = 1;
     auto& device = Device(config);
-    window->mnuNomFicAuto->trigger();
+    window->TickOf(&SaveChoices::AutoFileName)->trigger();
     device.Model().RaiseCts(true);
     device.Step(nowMs);
     ASSERT_TRUE(PumpUntil([&] { return device.Model().HungUp() && !window->DumpRunning(); }));
@@ -507,7 +507,7 @@ TEST_F(WindowDump, EnregistrerSousDuringADumpOpensAfterIt) {
     EXPECT_FALSE(dumpRunningAtDialog);
     EXPECT_EQ(device.Model().Stats().dumpsCompleted, 1);
     EXPECT_TRUE(std::filesystem::exists(folder / "dest" / "ICI.txt")) << "this dump's folder";
-    EXPECT_EQ(window->State.DestPath, folder / "later");
+    EXPECT_EQ(window->State.Choices.DestPath, folder / "later");
 }
 
 // A port chosen from the list during a dump: the list is the one shown last (no look at the
@@ -561,11 +561,11 @@ TEST_F(WindowDump, EnregistrerSousChangesWhereTheNextCaptureGoes) {
     std::filesystem::create_directories(folder / "chosen");
     boxes->ChosenFolder = QString::fromStdString((folder / "chosen").string());
     window->mnuEnregistrer->trigger();
-    EXPECT_EQ(window->State.DestPath, (folder / "chosen").string());
+    EXPECT_EQ(window->State.Choices.DestPath, (folder / "chosen").string());
     // Cancelled: unchanged.
     boxes->ChosenFolder.reset();
     window->mnuEnregistrer->trigger();
-    EXPECT_EQ(window->State.DestPath, (folder / "chosen").string());
+    EXPECT_EQ(window->State.Choices.DestPath, (folder / "chosen").string());
 
     devsim::DeviceConfig config;
     config.payloads = {"ici"};
@@ -625,7 +625,7 @@ TEST_F(WindowDump, RecordsNoFolderTookGoWhereTheUserPointsOrAreToldLostAtQuit) {
     fs::remove_all(room);
     EXPECT_TRUE(Status().startsWith(QString::fromUtf8("3 enregistrements sauvegardés")));
 
-    window->State.DestPath = folder / "dest";
+    window->State.Choices.DestPath = folder / "dest";
     ASSERT_TRUE(dumpUnsaved());
     window->mnuQuitter->trigger();
     ASSERT_TRUE(PumpUntil([&] { return Terminations == 1; }));

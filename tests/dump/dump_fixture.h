@@ -32,7 +32,7 @@ protected:
         fs::create_directories(root / "dest");
         fs::create_directories(root / "exe");
         fs::create_directories(root / "home");
-        host.DestPath = (root / "dest").string();
+        host.Choices.DestPath = (root / "dest").string();
         host.ExeFolder = (root / "exe").string() + "/";
         host.Home = (root / "home").string() + "/";
     }

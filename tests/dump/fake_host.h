@@ -30,10 +30,10 @@ public:
     std::vector<ByteString> Messages;
     std::vector<std::filesystem::path> Opened;
     int Position = 0, Maximum = 100;
-    bool Auto = false, Overwrite = false, View = false, Stop = false;
+    bool Stop = false;
     std::filesystem::path ExeFolder = "/exe/", Home = "/home/user/";
-    // The program's destination: handed down with the options, the settled one comes back.
-    std::filesystem::path DestPath;
+    // The user's choices, handed down with the options; the settled destination comes back.
+    SaveChoices Choices;
     int WaitsForEvent = 0;
 
     void SetStatus(const ByteString& caption) override {
@@ -83,8 +83,10 @@ public:
     void HideNamePanel() override { Journal.push_back("panel hidden"); }
     void TakeTrayMenu() override { Journal.push_back("menu taken"); }
     void GiveTrayMenu() override { Journal.push_back("menu given"); }
-    void DestinationSettled(const std::filesystem::path& folder) override { DestPath = folder; }
-    DumpOptions Options() const { return {Auto, Overwrite, View, DestPath, ExeFolder, Home}; }
+    void DestinationSettled(const std::filesystem::path& folder) override {
+        Choices.DestPath = folder;
+    }
+    DumpOptions Options() const { return {Choices, ExeFolder, Home}; }
     void OpenInAssociatedProgram(const std::filesystem::path& file) override {
         Opened.push_back(file);
         Journal.push_back("open viewer");

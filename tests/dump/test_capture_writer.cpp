@@ -28,7 +28,7 @@ TEST_F(CaptureTest, TheHeaderNameIsUsedWithoutAskingUnlessTheClockNames) {
     EXPECT_TRUE(host.Saw("panel hidden"));
 
     state.FileName = "ABC";
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(state.FileName, "20261207093000.txt");
     EXPECT_TRUE(fs::exists(root / "dest" / "20261207093000.txt"));
@@ -52,10 +52,10 @@ TEST_F(CaptureTest, ABlankNameAsksAndTheTypedNameIsTrimmed) {
 }
 
 TEST_F(CaptureTest, AMissingFolderFallsBackToTheExecutablesFolder) {
-    host.DestPath = (root / "gone").string();
+    host.Choices.DestPath = (root / "gone").string();
     state.FileName = "X";
     EXPECT_TRUE(engine.SaveCapture());
-    EXPECT_EQ(host.DestPath, host.ExeFolder);
+    EXPECT_EQ(host.Choices.DestPath, host.ExeFolder);
     EXPECT_TRUE(fs::exists(root / "exe" / "X.txt"));
     EXPECT_FALSE(fs::exists(root / "gone"));
 }
@@ -66,7 +66,7 @@ TEST_F(CaptureTest, AnExistingFileIsExtendedOrReplacedByTheOption) {
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "old\r\nabc\r\ndef\r\n");
     state.FileName = "F";
-    host.Overwrite = true;
+    host.Choices.OverwriteFile = true;
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "abc\r\ndef\r\n");
 }
@@ -76,7 +76,7 @@ TEST_F(CaptureTest, AReadOnlyFileIsLeftUntouched) {
     std::ofstream(file, std::ios::binary) << "keep";
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     for (bool overwrite : {false, true}) {
-        host.Overwrite = overwrite;
+        host.Choices.OverwriteFile = overwrite;
         state.FileName = "RO";
         EXPECT_FALSE(engine.SaveCapture());
         EXPECT_EQ(ReadFile(file), "keep");
@@ -93,7 +93,7 @@ TEST_F(CaptureTest, AnEmptyCaptureIsFalseAfterTheNameSteps) {
 }
 
 TEST_F(CaptureTest, TheViewerOpensOnlyAfterASuccessfulWrite) {
-    host.View = true;
+    host.Choices.ViewFile = true;
     state.FileName = "V";
     EXPECT_TRUE(engine.SaveCapture());
     ASSERT_EQ(host.Opened.size(), 1u);
@@ -140,7 +140,7 @@ TEST_F(CaptureTest, AFolderWhereTheFileShouldBeOrAFullDiskFail) {
     if (fs::exists("/dev/full")) {
         fs::create_symlink("/dev/full", root / "dest" / "FULL.txt");
         state.FileName = "FULL";
-        host.Overwrite = true;
+        host.Choices.OverwriteFile = true;
         EXPECT_FALSE(engine.SaveCapture());
     }
 }
@@ -200,7 +200,7 @@ TEST_F(DumpTest, TheRescueCopyNeverOverwritesAndFallsBackToOtherFolders) {
 TEST_F(DumpTest, AStopRequestSavesWhatWasAcceptedAndReturnsAtOnce) {
     auto config = Payloads({"one", "two", "three"}, true);
     Device(config);
-    host.View = true;
+    host.Choices.ViewFile = true;
     // Quit while the third record is awaited.
     host.OnTime = [&](std::int64_t now) {
         driver->Step(now);
@@ -316,7 +316,7 @@ TEST_F(CaptureTest, ALinkInTheFilesOwnNameIsNeverWrittenThroughButAFolderLinkIs)
     fs::create_symlink(root / "outside.txt", root / "dest" / "L.txt");
     fs::create_symlink(root / "nowhere.txt", root / "dest" / "D.txt");
     for (bool overwrite : {false, true}) {
-        host.Overwrite = overwrite;
+        host.Choices.OverwriteFile = overwrite;
         state.FileName = "L";
         EXPECT_FALSE(engine.SaveCapture());
         state.FileName = "D";
@@ -328,7 +328,7 @@ TEST_F(CaptureTest, ALinkInTheFilesOwnNameIsNeverWrittenThroughButAFolderLinkIs)
 
     // A destination folder that is a link is a common set-up.
     fs::create_directory_symlink(root / "dest", root / "linked");
-    host.DestPath = root / "linked";
+    host.Choices.DestPath = root / "linked";
     state.FileName = "F";
     EXPECT_TRUE(engine.SaveCapture());
     EXPECT_EQ(ReadFile(root / "dest" / "F.txt"), "abc\r\ndef\r\n");
@@ -342,7 +342,7 @@ TEST_F(DumpTest, AFullDiskLeavesNeitherHalfARecordNorAnEmptyCopyBehind) {
     const ByteString earlier(4000, 'e');
     std::ofstream(small / "FULL.txt", std::ios::binary) << earlier;
     disk.Fill();
-    host.DestPath = small;
+    host.Choices.DestPath = small;
     std::vector<ByteString> payloads(20, ByteString(40, 'r'));
     Device(Payloads(payloads, true, "FULL"));
     engine.RunDump(false);
@@ -364,7 +364,7 @@ TEST_F(DumpTest, RecordsNoFolderTookAreKeptUntilAFolderHasRoom) {
     if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
     for (const char* sub : {"dest", "exe", "home"})
         fs::create_directory(small / sub);
-    host.DestPath = small / "dest";
+    host.Choices.DestPath = small / "dest";
     host.ExeFolder = (small / "exe").string() + "/";
     host.Home = (small / "home").string() + "/";
     disk.Fill();
@@ -387,7 +387,7 @@ TEST_F(DumpTest, RecordsNoFolderTookAreKeptUntilAFolderHasRoom) {
     EXPECT_EQ(host.Messages.size(), 2u) << "told again";
 
     // "Enregistrer sous..." to a folder with room.
-    host.DestPath = root / "dest";
+    host.Choices.DestPath = root / "dest";
     engine.RetryUnsaved();
     EXPECT_EQ(engine.UnsavedRecords(), 0);
     ByteString expected;
@@ -398,7 +398,7 @@ TEST_F(DumpTest, RecordsNoFolderTookAreKeptUntilAFolderHasRoom) {
     EXPECT_TRUE(host.Status.starts_with("300 enregistrements sauvegard\xE9s:")) << host.Status;
 
     // Full again for one dump; the next one, once there is room, saves both.
-    host.DestPath = small / "dest";
+    host.Choices.DestPath = small / "dest";
     driver.reset();
     Device(Payloads({"deux"}, true, "FULL"));
     engine.RunDump(false);

@@ -177,7 +177,7 @@ TEST_F(DumpTest, TheJournalStaysOnlyWhenNoCopyCouldBeWrittenAndTheNextStartSaves
 
     // The next start, its destination gone: the program's folder takes the copy.
     files.FailWrites = false;
-    host.DestPath = root / "gone";
+    host.Choices.DestPath = root / "gone";
     host.Log.clear();
     const ByteString status = engine.RecoverJournals();
     const ByteString copy = started + "_partiel.txt";

@@ -39,7 +39,7 @@ TEST_F(DumpTest, AnAcknowledgementSplitOverTwoReadsIsNotRecognised) {
 
 TEST_F(DumpTest, WhatWaitsBeforeTheRequestIsDroppedSoItsAcknowledgementIsRead) {
     Device(Payloads({"abc", "def"}));
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     // Stale answers: read with the acknowledgement, they would hide it.
     ByteString noise;
     while (noise.size() < 2048)
@@ -73,7 +73,8 @@ TEST_F(DumpTest, ACompleteDumpWithHeaderIsLoggedCountedAndSaved) {
     EXPECT_EQ(WithoutTrace(host.Log[3]), "Requete: ACK\r");
     EXPECT_TRUE(WithoutTrace(host.Log[4]).starts_with("(2)Relev\xE9 2("));
     EXPECT_EQ(WithoutTrace(host.Log[6]), "Requete: ACK\r"); // the end marker
-    EXPECT_EQ(host.Log.back(), "Chemin: " + host.DestPath.string() + "\r\nFichier: ABC.txt");
+    EXPECT_EQ(host.Log.back(),
+              "Chemin: " + host.Choices.DestPath.string() + "\r\nFichier: ABC.txt");
     EXPECT_TRUE(host.Status.starts_with("2 enregistrements\r\nD\xE9vidage termin\xE9 en: 0:00:0"));
     EXPECT_NE(host.Status.find("\r\nD\xE9vidage termin\xE9 \xE0: 9:30:0"), ByteString::npos);
     EXPECT_EQ(driver->Model().Stats().dumpsCompleted, 1);
@@ -100,7 +101,7 @@ TEST_F(DumpTest, ASplitRecordIsJoinedWithOneDotPerRead) {
     config.split.once = {1};
     config.splitGapMs = 60;
     Device(config);
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     engine.RunDump(false);
     EXPECT_EQ(state.CaptureText, "first\r\nsecond\r\n");
     ASSERT_GE(host.Log.size(), 4u);
@@ -113,7 +114,7 @@ TEST_F(DumpTest, ARefusedRecordIsResentAndCapturedOnce) {
     auto config = Payloads({"abc", "def"});
     config.badChecksum.once = {1};
     Device(config);
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     engine.RunDump(false);
     EXPECT_EQ(state.CaptureText, "abc\r\ndef\r\n");
     bool refusalLogged = false;
@@ -128,7 +129,7 @@ TEST_F(DumpTest, TheEleventhConsecutiveRefusalAbortsAfterItsNak) {
     auto config = Payloads({"abc"});
     config.badChecksum.always = {0};
     Device(config);
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     engine.RunDump(false);
     EXPECT_EQ(driver->Model().Stats().naksReceived, 11);
     EXPECT_EQ(host.Status, "Une erreur est survenue !\r\nD\xE9vidage annul\xE9");
@@ -184,7 +185,7 @@ TEST_F(DumpTest, ShortRecordsAreRefusedWithoutText) {
             phase = 3;
         }
     };
-    host.Auto = true;
+    host.Choices.AutoFileName = true;
     engine.RunDump(false);
     bool refused = false;
     for (const auto& l : host.Log)
@@ -232,11 +233,12 @@ TEST_F(DumpTest, LogLinesByteForByteWithTheDeviceTiming) {
     Device(Payloads({"x"}, true, "N"));
     engine.RunDump(false);
     auto x = devsim::EncodeRecord('1', "x", true);
-    EXPECT_EQ(host.Log, (Texts{"Ent\xEAte trouv\xE9: N - 1", ".....Requete: ACK\r",
-                               "..(1)x(" + std::to_string(static_cast<unsigned char>(x[2])) + ")(" +
-                                   std::to_string(static_cast<unsigned char>(x[3])) + ")",
-                               "..Requete: ACK\r", "..Requete: ACK\r",
-                               "Chemin: " + host.DestPath.string() + "\r\nFichier: N.txt"}));
+    EXPECT_EQ(host.Log,
+              (Texts{"Ent\xEAte trouv\xE9: N - 1", ".....Requete: ACK\r",
+                     "..(1)x(" + std::to_string(static_cast<unsigned char>(x[2])) + ")(" +
+                         std::to_string(static_cast<unsigned char>(x[3])) + ")",
+                     "..Requete: ACK\r", "..Requete: ACK\r",
+                     "Chemin: " + host.Choices.DestPath.string() + "\r\nFichier: N.txt"}));
 }
 
 TEST_F(DumpTest, AHeaderAfterTheFirstDataRecordIsData) {
@@ -250,7 +252,8 @@ TEST_F(DumpTest, AnAccentedHeaderNameNamesTheFile) {
     Device(Payloads({"mesur\xE9"}, true, "Relev\xE9"));
     engine.RunDump(false);
     EXPECT_EQ(ReadFile(root / "dest" / fs::path(u8"Relevé.txt")), "mesur\xE9\r\n");
-    EXPECT_EQ(host.Log.back(), "Chemin: " + host.DestPath.string() + "\r\nFichier: Relev\xE9.txt");
+    EXPECT_EQ(host.Log.back(),
+              "Chemin: " + host.Choices.DestPath.string() + "\r\nFichier: Relev\xE9.txt");
 }
 
 } // namespace

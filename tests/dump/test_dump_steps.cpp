@@ -17,7 +17,7 @@ protected:
     };
 
     void Script(std::vector<std::vector<Answer>> answersToWrites) {
-        host.Auto = true; // no name to wait for
+        host.Choices.AutoFileName = true; // no name to wait for
         script = std::move(answersToWrites);
         host.OnTime = [this](std::int64_t now) {
             if (!line->TakeInput(VirtualLine::B).empty() && writes < script.size()) {

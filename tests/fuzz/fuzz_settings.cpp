@@ -11,26 +11,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const veldar::ByteString bytes(reinterpret_cast<const char*>(data), size);
     const veldar::Settings parsed = veldar::ParseSettings(bytes);
 
-    // Reading only ticks options, and the port does not come from the settings already held.
+    // Reading only ticks choices, and the port does not come from the settings already held.
     veldar::Settings ticked;
     ticked.Port = 42;
-    ticked.ViewFile = ticked.AutoFileName = ticked.Overwrite = true;
+    for (const veldar::ChoiceItem& item : veldar::ChoiceItems)
+        ticked.Choices.*item.Ticked = true;
     const veldar::Settings over = veldar::ParseSettings(bytes, ticked);
     FUZZ_CHECK(over.Port == parsed.Port);
-    FUZZ_CHECK(over.ViewFile && over.AutoFileName && over.Overwrite);
+    for (const veldar::ChoiceItem& item : veldar::ChoiceItems)
+        FUZZ_CHECK(over.Choices.*item.Ticked);
 
     // A folder holding a line break cannot be written on its one line.
-    const std::string& read = parsed.DestPath.native();
+    const std::string& read = parsed.Choices.DestPath.native();
     const bool folderFits = read.find_first_of("\r\n") == std::string::npos;
-    const std::string folder = folderFits ? read : std::string();
+    veldar::SaveChoices written = parsed.Choices;
+    written.DestPath = folderFits ? read : std::string();
     const veldar::ByteString file =
-        veldar::FormatSettings("COM" + std::to_string(parsed.Port), folder, parsed.ViewFile,
-                               parsed.AutoFileName, parsed.Overwrite);
+        veldar::FormatSettings("COM" + std::to_string(parsed.Port), written);
     const veldar::Settings again = veldar::ParseSettings(file);
     FUZZ_CHECK(again.Port == parsed.Port);
-    FUZZ_CHECK(again.DestPath.native() == folder);
-    FUZZ_CHECK(again.ViewFile == parsed.ViewFile);
-    FUZZ_CHECK(again.AutoFileName == parsed.AutoFileName);
-    FUZZ_CHECK(again.Overwrite == parsed.Overwrite);
+    FUZZ_CHECK(again.Choices.DestPath.native() == written.DestPath.native());
+    for (const veldar::ChoiceItem& item : veldar::ChoiceItems)
+        FUZZ_CHECK(again.Choices.*item.Ticked == parsed.Choices.*item.Ticked);
     return 0;
 }

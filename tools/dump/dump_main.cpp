@@ -69,7 +69,6 @@ a rescue file may hold the accepted records); 2 wrong usage; 3 the port could no
 struct Options {
     std::string Port = "COM1";
     std::string LinkDir;
-    std::string Dest;
     TerminalOptions Terminal;
     std::optional<double> WaitSeconds;
     bool Stats = false;
@@ -88,11 +87,11 @@ std::optional<Options> Parse(int argc, char** argv) {
             std::cout << Usage;
             std::exit(0);
         } else if (arg == "--auto-name") {
-            o.Terminal.AutoFileName = true;
+            o.Terminal.Choices.AutoFileName = true;
         } else if (arg == "--overwrite") {
-            o.Terminal.OverwriteFile = true;
+            o.Terminal.Choices.OverwriteFile = true;
         } else if (arg == "--view") {
-            o.Terminal.ViewFile = true;
+            o.Terminal.Choices.ViewFile = true;
         } else if (arg == "--quiet") {
             o.Terminal.Quiet = true;
         } else if (arg == "--stats") {
@@ -102,7 +101,7 @@ std::optional<Options> Parse(int argc, char** argv) {
         } else if (arg == "--link-dir" && (v = value())) {
             o.LinkDir = *v;
         } else if (arg == "--dest" && (v = value())) {
-            o.Dest = *v;
+            o.Terminal.Choices.DestPath = *v;
         } else if (arg == "--wait" && (v = value())) {
             char* end = nullptr;
             double seconds = std::strtod(v->c_str(), &end);
@@ -148,7 +147,7 @@ int Run(const Options& o) {
     port.FlowControl().SetControlDTR(dtrEnable);
     TerminalHost host(o.Terminal, stopRequested);
     CaptureFiles files;
-    DumpEngine engine(busy, port, host, host, files, [&] { return host.Options(o.Dest); });
+    DumpEngine engine(busy, port, host, host, files, [&] { return host.Options(); });
     engine.JournalName = TerminalJournalName;
     // What a killed run left, before anything else: even a run that cannot open its port
     // saves it.

@@ -12,19 +12,16 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace veldar {
 
 TerminalHost::TerminalHost(TerminalOptions options, const std::atomic<bool>& stop)
-    : options_(options), stop_(stop), terminal_(StderrIsTerminal()) {}
+    : options_(std::move(options)), stop_(stop), terminal_(StderrIsTerminal()) {}
 
-DumpOptions TerminalHost::Options(const std::filesystem::path& destination) const {
+DumpOptions TerminalHost::Options() const {
     std::filesystem::path home = HomeFolderPath();
-    return {options_.AutoFileName,
-            options_.OverwriteFile,
-            options_.ViewFile,
-            destination,
-            WithDelimiter(ProgramFolder(BuiltLayout(), ExecutableFolderPath())),
+    return {options_.Choices, WithDelimiter(ProgramFolder(BuiltLayout(), ExecutableFolderPath())),
             home.empty() ? home : WithDelimiter(home)};
 }
 

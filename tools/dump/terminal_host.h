@@ -15,9 +15,7 @@
 namespace veldar {
 
 struct TerminalOptions {
-    bool AutoFileName = false;
-    bool OverwriteFile = false;
-    bool ViewFile = false;
+    SaveChoices Choices;
     bool Quiet = false;
 };
 
@@ -27,8 +25,8 @@ public:
 
     // Where the typed name goes (the engine's NameConfirmed).
     std::function<void(const ByteString&)> OnName;
-    // The options of every run: the terminal's, with the destination given.
-    DumpOptions Options(const std::filesystem::path& destination) const;
+    // The options of every run: the command line's choices and the program's folders.
+    DumpOptions Options() const;
 
     void SetStatus(const ByteString& caption) override;
     void AddLogLine(const ByteString& line) override;

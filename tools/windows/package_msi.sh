@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the per-user Windows installer from the portable zip's own files, with wixl:
 # packaging/windows/veldar.wxs, a fragment generated for the folder's other files, and an
-# icon made of the program's drawn icon (the hicolor folder of tools/icons).
+# icon made of the program's drawn icon (the hicolor folder of tools/app/icons).
 #   tools/windows/package_msi.sh ZIP ICON_FOLDER VERSION MSI
 set -euo pipefail
 zip=$1 icons=$2 version=$3 msi=$4

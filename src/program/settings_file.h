@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com_types.h"
+#include "save_choices.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -12,25 +13,21 @@
 namespace veldar {
 
 struct Settings {
-    int Port = 1;                   // the number to open, as read (no range test)
-    std::filesystem::path DestPath; // see FormatSettings for its bytes in the file
-    bool ViewFile = false;          // [VOIR_DONNEES]
-    bool AutoFileName = false;      // [NOM_FIC_AUTO]
-    bool Overwrite = false;         // [ECRASER_FICHIER]
+    int Port = 1;        // the number to open, as read (no range test)
+    SaveChoices Choices; // see FormatSettings for the folder's bytes in the file
 };
 
 // The settings the file's bytes give, starting from `current`: the port starts at 1 whatever
-// `current` says, the folder is kept when the file names none, and an option already ticked
+// `current` says, the folder is kept when the file names none, and a choice already ticked
 // stays ticked (reading only ticks).
 Settings ParseSettings(const ByteString& fileBytes, Settings current = {});
 
-// The ten lines of the file, each ended by CR LF. The folder's line holds, on Linux, the
-// path's own bytes; on Windows the path in the system's ANSI code page when it can be written
-// there (and does not read as UTF-8), otherwise in UTF-8. Read back, valid UTF-8 with bytes
-// above 127 is UTF-8 and anything else ANSI: every folder round-trips, and files written in
-// ANSI read as they always did.
-ByteString FormatSettings(const std::string& portText, const std::filesystem::path& destPath,
-                          bool viewFile, bool autoFileName, bool overwrite);
+// The lines of the file, each ended by CR LF: the port, the folder, then each tick. The
+// folder's line holds, on Linux, the path's own bytes; on Windows the path in the system's
+// ANSI code page when it can be written there (and does not read as UTF-8), otherwise in
+// UTF-8. Read back, valid UTF-8 with bytes above 127 is UTF-8 and anything else ANSI: every
+// folder round-trips, and files written in ANSI read as they always did.
+ByteString FormatSettings(const std::string& portText, const SaveChoices& choices);
 
 enum class SettingsWrite { Written, Failed };
 

@@ -36,33 +36,37 @@ Settings WithPort(const ByteString& value) {
 }
 
 bool Ticks(const ByteString& value) {
-    return ParseSettings("[VOIR_DONNEES]\r\n" + value + "\r\n").ViewFile;
+    return ParseSettings("[VOIR_DONNEES]\r\n" + value + "\r\n").Choices.ViewFile;
 }
 
 // --- the text ---
 
 TEST(SettingsText, TenLinesEachEndedByCrLf) {
-    EXPECT_EQ(FormatSettings("COM12", "", false, false, false), NoOption);
-    EXPECT_EQ(FormatSettings("COM3", "C:\\Data\\", true, false, true),
-              "[PORT_COMM]\r\nCOM3\r\n[CHEMIN_DESTINATION]\r\nC:\\Data\\\r\n[VOIR_DONNEES]\r\n-1"
-              "\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n-1\r\n");
+    EXPECT_EQ(FormatSettings("COM12", {}), NoOption);
+    EXPECT_EQ(
+        FormatSettings("COM3", {.OverwriteFile = true, .ViewFile = true, .DestPath = "C:\\Data\\"}),
+        "[PORT_COMM]\r\nCOM3\r\n[CHEMIN_DESTINATION]\r\nC:\\Data\\\r\n[VOIR_DONNEES]\r\n-1"
+        "\r\n[NOM_FIC_AUTO]\r\n0\r\n[ECRASER_FICHIER]\r\n-1\r\n");
 }
 
 TEST(SettingsText, WhatIsWrittenReadsBack) {
-    Settings read =
-        ParseSettings(FormatSettings("COM12", "C:\\Relev\xE9s", true, true, true), Settings{});
+    Settings read = ParseSettings(FormatSettings("COM12", {.AutoFileName = true,
+                                                           .OverwriteFile = true,
+                                                           .ViewFile = true,
+                                                           .DestPath = "C:\\Relev\xE9s"}),
+                                  Settings{});
     EXPECT_EQ(read.Port, 12);
-    EXPECT_EQ(read.DestPath, "C:\\Relev\xE9s");
-    EXPECT_TRUE(read.ViewFile);
-    EXPECT_TRUE(read.AutoFileName);
-    EXPECT_TRUE(read.Overwrite);
+    EXPECT_EQ(read.Choices.DestPath, "C:\\Relev\xE9s");
+    EXPECT_TRUE(read.Choices.ViewFile);
+    EXPECT_TRUE(read.Choices.AutoFileName);
+    EXPECT_TRUE(read.Choices.OverwriteFile);
 
-    read = ParseSettings(FormatSettings("COM5", "D:\\", false, true, false));
+    read = ParseSettings(FormatSettings("COM5", {.AutoFileName = true, .DestPath = "D:\\"}));
     EXPECT_EQ(read.Port, 5);
-    EXPECT_EQ(read.DestPath, "D:\\");
-    EXPECT_FALSE(read.ViewFile);
-    EXPECT_TRUE(read.AutoFileName);
-    EXPECT_FALSE(read.Overwrite);
+    EXPECT_EQ(read.Choices.DestPath, "D:\\");
+    EXPECT_FALSE(read.Choices.ViewFile);
+    EXPECT_TRUE(read.Choices.AutoFileName);
+    EXPECT_FALSE(read.Choices.OverwriteFile);
 }
 
 TEST(SettingsText, ThePortIsTheNumberAfterThreeCharacters) {
@@ -87,15 +91,15 @@ TEST(SettingsText, APortThatReadsAsNoNumberIsOne) {
 TEST(SettingsText, ThePortStartsAtOneAndTheRestFromWhatIsCurrent) {
     Settings current;
     current.Port = 9;
-    current.DestPath = "C:\\Avant";
-    current.AutoFileName = true;
+    current.Choices.DestPath = "C:\\Avant";
+    current.Choices.AutoFileName = true;
     Settings read = ParseSettings("", current);
     EXPECT_EQ(read.Port, 1);
-    EXPECT_EQ(read.DestPath, "C:\\Avant");
-    EXPECT_TRUE(read.AutoFileName);
-    EXPECT_FALSE(read.ViewFile);
+    EXPECT_EQ(read.Choices.DestPath, "C:\\Avant");
+    EXPECT_TRUE(read.Choices.AutoFileName);
+    EXPECT_FALSE(read.Choices.ViewFile);
 
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\n\r\n", current).DestPath, "");
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\n\r\n", current).Choices.DestPath, "");
 }
 
 TEST(SettingsText, NumbersOtherThanZeroAndTheWordTrueTick) {
@@ -107,65 +111,66 @@ TEST(SettingsText, NumbersOtherThanZeroAndTheWordTrueTick) {
 
 TEST(SettingsText, EachOptionHasItsMarker) {
     Settings read = ParseSettings("[NOM_FIC_AUTO]\r\n-1\r\n");
-    EXPECT_TRUE(read.AutoFileName);
-    EXPECT_FALSE(read.ViewFile);
-    EXPECT_FALSE(read.Overwrite);
+    EXPECT_TRUE(read.Choices.AutoFileName);
+    EXPECT_FALSE(read.Choices.ViewFile);
+    EXPECT_FALSE(read.Choices.OverwriteFile);
     read = ParseSettings("[ECRASER_FICHIER]\r\nTrue\r\n");
-    EXPECT_TRUE(read.Overwrite);
-    EXPECT_FALSE(read.ViewFile);
-    EXPECT_FALSE(read.AutoFileName);
+    EXPECT_TRUE(read.Choices.OverwriteFile);
+    EXPECT_FALSE(read.Choices.ViewFile);
+    EXPECT_FALSE(read.Choices.AutoFileName);
 }
 
 TEST(SettingsText, ReadingNeverUnticks) {
     Settings current;
-    current.ViewFile = true;
-    current.AutoFileName = true;
-    current.Overwrite = true;
+    current.Choices.ViewFile = true;
+    current.Choices.AutoFileName = true;
+    current.Choices.OverwriteFile = true;
     Settings read = ParseSettings(NoOption, current);
-    EXPECT_TRUE(read.ViewFile);
-    EXPECT_TRUE(read.AutoFileName);
-    EXPECT_TRUE(read.Overwrite);
+    EXPECT_TRUE(read.Choices.ViewFile);
+    EXPECT_TRUE(read.Choices.AutoFileName);
+    EXPECT_TRUE(read.Choices.OverwriteFile);
 }
 
 TEST(SettingsText, LineFeedsAloneReadTheSame) {
     ByteString lf = "[PORT_COMM]\nCOM4\n[CHEMIN_DESTINATION]\nC:\\Relev\xE9s\n[VOIR_DONNEES]\n-1\n"
                     "[NOM_FIC_AUTO]\n0\n[ECRASER_FICHIER]\n-1\n";
-    ByteString crlf = FormatSettings("COM4", "C:\\Relev\xE9s", true, false, true);
+    ByteString crlf = FormatSettings(
+        "COM4", {.OverwriteFile = true, .ViewFile = true, .DestPath = "C:\\Relev\xE9s"});
     Settings a = ParseSettings(lf);
     Settings b = ParseSettings(crlf);
     EXPECT_EQ(a.Port, 4);
     EXPECT_EQ(a.Port, b.Port);
-    EXPECT_EQ(a.DestPath, b.DestPath);
-    EXPECT_EQ(a.DestPath, "C:\\Relev\xE9s");
-    EXPECT_EQ(a.ViewFile, b.ViewFile);
-    EXPECT_EQ(a.AutoFileName, b.AutoFileName);
-    EXPECT_EQ(a.Overwrite, b.Overwrite);
+    EXPECT_EQ(a.Choices.DestPath, b.Choices.DestPath);
+    EXPECT_EQ(a.Choices.DestPath, "C:\\Relev\xE9s");
+    EXPECT_EQ(a.Choices.ViewFile, b.Choices.ViewFile);
+    EXPECT_EQ(a.Choices.AutoFileName, b.Choices.AutoFileName);
+    EXPECT_EQ(a.Choices.OverwriteFile, b.Choices.OverwriteFile);
 }
 
 TEST(SettingsText, OnlyOneCarriageReturnIsDroppedAndOthersStay) {
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\nC:\\A\r\r\n").DestPath, "C:\\A\r");
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\nC:\\A\rB\n").DestPath, "C:\\A\rB");
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\nC:\\A\r\r\n").Choices.DestPath, "C:\\A\r");
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\nC:\\A\rB\n").Choices.DestPath, "C:\\A\rB");
 }
 
 TEST(SettingsText, ALastLineWithoutLineFeedCounts) {
     EXPECT_EQ(ParseSettings("[PORT_COMM]\r\nCOM6").Port, 6);
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\nC:\\Fin").DestPath, "C:\\Fin");
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\nC:\\Fin").Choices.DestPath, "C:\\Fin");
 }
 
 TEST(SettingsText, AMarkerInsideOtherTextCounts) {
     EXPECT_EQ(ParseSettings("xx[PORT_COMM]yy\r\nCOM8\r\n").Port, 8);
-    EXPECT_TRUE(ParseSettings("; [ECRASER_FICHIER] ;\r\n1\r\n").Overwrite);
+    EXPECT_TRUE(ParseSettings("; [ECRASER_FICHIER] ;\r\n1\r\n").Choices.OverwriteFile);
     // Case matters.
     EXPECT_EQ(ParseSettings("[port_comm]\r\nCOM8\r\n").Port, 1);
 }
 
 TEST(SettingsText, AMarkerOnTheLastLineHasAnEmptyValue) {
     Settings current;
-    current.DestPath = "C:\\Avant";
+    current.Choices.DestPath = "C:\\Avant";
     EXPECT_EQ(ParseSettings("[PORT_COMM]\r\nCOM8\r\n[PORT_COMM]").Port, 1);
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]", current).DestPath, "");
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\n", current).DestPath, "");
-    EXPECT_FALSE(ParseSettings("[VOIR_DONNEES]").ViewFile);
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]", current).Choices.DestPath, "");
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\r\n", current).Choices.DestPath, "");
+    EXPECT_FALSE(ParseSettings("[VOIR_DONNEES]").Choices.ViewFile);
 }
 
 TEST(SettingsText, TheLastPortAndFolderWinAndOneTrueIsEnough) {
@@ -173,8 +178,8 @@ TEST(SettingsText, TheLastPortAndFolderWinAndOneTrueIsEnough) {
                                   "[VOIR_DONNEES]\r\n-1\r\n[PORT_COMM]\r\nCOM3\r\n"
                                   "[CHEMIN_DESTINATION]\r\nC:\\Deux\r\n[VOIR_DONNEES]\r\n0\r\n");
     EXPECT_EQ(read.Port, 3);
-    EXPECT_EQ(read.DestPath, "C:\\Deux");
-    EXPECT_TRUE(read.ViewFile);
+    EXPECT_EQ(read.Choices.DestPath, "C:\\Deux");
+    EXPECT_TRUE(read.Choices.ViewFile);
 
     EXPECT_EQ(ParseSettings("[PORT_COMM]\r\nCOM2\r\n[PORT_COMM]\r\nnul\r\n").Port, 1);
 }
@@ -183,28 +188,28 @@ TEST(SettingsText, AValueLineIsNotTestedForMarkers) {
     // The folder's value is the port marker: it is taken as the folder and the port line
     // after it is skipped as a line without marker.
     Settings read = ParseSettings("[CHEMIN_DESTINATION]\r\n[PORT_COMM]\r\nCOM5\r\n");
-    EXPECT_EQ(read.DestPath, "[PORT_COMM]");
+    EXPECT_EQ(read.Choices.DestPath, "[PORT_COMM]");
     EXPECT_EQ(read.Port, 1);
 
     read = ParseSettings("[VOIR_DONNEES]\r\n[ECRASER_FICHIER]\r\n-1\r\n");
-    EXPECT_FALSE(read.ViewFile);
-    EXPECT_FALSE(read.Overwrite);
+    EXPECT_FALSE(read.Choices.ViewFile);
+    EXPECT_FALSE(read.Choices.OverwriteFile);
 }
 
 TEST(SettingsText, TheFirstMarkerOfTheListWinsOnALineHoldingTwo) {
     Settings read = ParseSettings("[ECRASER_FICHIER][PORT_COMM]\r\nCOM4\r\n");
     EXPECT_EQ(read.Port, 4);
-    EXPECT_FALSE(read.Overwrite);
+    EXPECT_FALSE(read.Choices.OverwriteFile);
 
     read = ParseSettings("[VOIR_DONNEES] [CHEMIN_DESTINATION]\r\n-1\r\n");
-    EXPECT_EQ(read.DestPath, "-1");
-    EXPECT_FALSE(read.ViewFile);
+    EXPECT_EQ(read.Choices.DestPath, "-1");
+    EXPECT_FALSE(read.Choices.ViewFile);
 }
 
 TEST(SettingsText, LinesWithoutMarkerAreSkipped) {
     Settings read = ParseSettings("bonjour\r\n\r\nCOM9\r\n[ECRASER_FICHIER]\r\n-1\r\nfin\r\n");
     EXPECT_EQ(read.Port, 1);
-    EXPECT_TRUE(read.Overwrite);
+    EXPECT_TRUE(read.Choices.OverwriteFile);
 }
 
 TEST(SettingsText, AnyBytesReadWithoutHarm) {
@@ -214,12 +219,13 @@ TEST(SettingsText, AnyBytesReadWithoutHarm) {
           ByteString("[PORT_COMM]\nCO"), ByteString(1 << 20, '['), ByteString(100000, '\n')}) {
         Settings read = ParseSettings(bytes);
         EXPECT_EQ(read.Port, 1);
-        EXPECT_EQ(read.DestPath, "");
-        EXPECT_FALSE(read.ViewFile || read.AutoFileName || read.Overwrite);
+        EXPECT_EQ(read.Choices.DestPath, "");
+        EXPECT_FALSE(read.Choices.ViewFile || read.Choices.AutoFileName ||
+                     read.Choices.OverwriteFile);
     }
     ByteString longFolder(1 << 20, 'x');
-    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\n" + longFolder).DestPath, longFolder);
-    EXPECT_EQ(ParseSettings(ByteString("[CHEMIN_DESTINATION]\nA\0B\r\n", 25)).DestPath,
+    EXPECT_EQ(ParseSettings("[CHEMIN_DESTINATION]\n" + longFolder).Choices.DestPath, longFolder);
+    EXPECT_EQ(ParseSettings(ByteString("[CHEMIN_DESTINATION]\nA\0B\r\n", 25)).Choices.DestPath,
               ByteString("A\0B", 3));
 }
 
@@ -413,7 +419,8 @@ TEST_F(SettingsFileTest, AnUnreadableFileIsKeptAsideNeverOverAnEarlierOne) {
 }
 
 TEST_F(SettingsFileTest, WhatIsWrittenIsReadBack) {
-    ByteString text = FormatSettings("COM12", "C:\\Relev\xE9s", true, false, true);
+    ByteString text = FormatSettings(
+        "COM12", {.OverwriteFile = true, .ViewFile = true, .DestPath = "C:\\Relev\xE9s"});
     ASSERT_EQ(WriteSettingsFile(ini, text), SettingsWrite::Written);
     EXPECT_EQ(ReadSettingsFile(ini), text);
 }
@@ -441,14 +448,13 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadThrows) {
 TEST(SettingsText, AFolderInAnyScriptRoundTripsAndAnAnsiOneStaysAnsi) {
     if (GetACP() != 1252) GTEST_SKIP() << "the checks below are for the Western code page";
     // As every earlier file has it.
-    EXPECT_NE(FormatSettings("COM1", fs::path(L"C:\\Relev\u00e9s"), false, false, false)
+    EXPECT_NE(FormatSettings("COM1", {.DestPath = fs::path(L"C:\\Relev\u00e9s")})
                   .find("\r\nC:\\Relev\xE9s\r\n"),
               ByteString::npos);
     for (const wchar_t* folder : {L"C:\\Relev\u00e9s", L"C:\\\u0434\u0430\u043d\u043d\u044b\u0435",
                                   L"C:\\\u6570\u636e", L"C:\\\u00c3\u00a9"}) {
-        Settings read =
-            ParseSettings(FormatSettings("COM1", fs::path(folder), false, false, false));
-        EXPECT_EQ(read.DestPath.native(), std::wstring(folder));
+        Settings read = ParseSettings(FormatSettings("COM1", {.DestPath = fs::path(folder)}));
+        EXPECT_EQ(read.Choices.DestPath.native(), std::wstring(folder));
     }
 }
 #else

@@ -21,10 +21,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// In the order they are tried on a line: the first one the line contains decides.
-enum Marker { mkPort, mkFolder, mkViewFile, mkAutoFileName, mkOverwrite, mkNone };
-constexpr std::string_view Markers[] = {"[PORT_COMM]", "[CHEMIN_DESTINATION]", "[VOIR_DONNEES]",
-                                        "[NOM_FIC_AUTO]", "[ECRASER_FICHIER]"};
+constexpr std::string_view PortMarker = "[PORT_COMM]";
+constexpr std::string_view FolderMarker = "[CHEMIN_DESTINATION]";
+
+// A tick's marker and the choice it holds, in the file's order.
+struct TickLine {
+    std::string_view Marker;
+    bool SaveChoices::*Ticked;
+};
+constexpr TickLine TickLines[] = {
+    {"[VOIR_DONNEES]", &SaveChoices::ViewFile},
+    {"[NOM_FIC_AUTO]", &SaveChoices::AutoFileName},
+    {"[ECRASER_FICHIER]", &SaveChoices::OverwriteFile},
+};
 
 constexpr std::string_view LineEnd = "\r\n";
 
@@ -43,10 +52,22 @@ std::vector<std::string_view> Lines(std::string_view bytes) {
     return lines;
 }
 
+// The marker a line holds. Tried in the file's order, the port's first: the first one the
+// line contains decides.
+struct Marker {
+    enum Kind { Port, Folder, Tick, None } Of = None;
+    const TickLine* Line = nullptr; // the tick's
+};
+
 Marker FirstMarker(std::string_view line) {
-    for (int m = mkPort; m < mkNone; ++m)
-        if (line.find(Markers[m]) != std::string_view::npos) return static_cast<Marker>(m);
-    return mkNone;
+    auto holds = [line](std::string_view marker) {
+        return line.find(marker) != std::string_view::npos;
+    };
+    if (holds(PortMarker)) return {Marker::Port};
+    if (holds(FolderMarker)) return {Marker::Folder};
+    for (const TickLine& tick : TickLines)
+        if (holds(tick.Marker)) return {Marker::Tick, &tick};
+    return {};
 }
 
 // "COM12" gives 12: the first three characters are skipped whatever they are.
@@ -173,45 +194,43 @@ Settings ParseSettings(const ByteString& fileBytes, Settings current) {
     result.Port = 1;
     std::vector<std::string_view> lines = Lines(fileBytes);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        Marker marker = FirstMarker(lines[i]);
-        if (marker == mkNone) continue;
+        const Marker marker = FirstMarker(lines[i]);
+        if (marker.Of == Marker::None) continue;
         // The value is the next line, taken whatever it holds.
         std::string_view value;
         if (i + 1 < lines.size()) value = lines[++i];
-        switch (marker) {
-        case mkPort:
+        switch (marker.Of) {
+        case Marker::Port:
             result.Port = PortNumber(value);
             break;
-        case mkFolder:
-            result.DestPath = FolderOfLine(value);
+        case Marker::Folder:
+            result.Choices.DestPath = FolderOfLine(value);
             break;
-        case mkViewFile:
-            result.ViewFile = result.ViewFile || ReadsAsTrue(value);
+        case Marker::Tick: {
+            bool& ticked = result.Choices.*(marker.Line->Ticked);
+            ticked = ticked || ReadsAsTrue(value);
             break;
-        case mkAutoFileName:
-            result.AutoFileName = result.AutoFileName || ReadsAsTrue(value);
-            break;
-        case mkOverwrite:
-            result.Overwrite = result.Overwrite || ReadsAsTrue(value);
-            break;
-        case mkNone:
+        }
+        case Marker::None:
             break;
         }
     }
     return result;
 }
 
-ByteString FormatSettings(const std::string& portText, const fs::path& destPath, bool viewFile,
-                          bool autoFileName, bool overwrite) {
-    const ByteString folder = LineOfFolder(destPath);
-    const std::string_view lines[] = {
-        Markers[mkPort],      portText,       Markers[mkFolder],       folder,
-        Markers[mkViewFile],  Flag(viewFile), Markers[mkAutoFileName], Flag(autoFileName),
-        Markers[mkOverwrite], Flag(overwrite)};
+ByteString FormatSettings(const std::string& portText, const SaveChoices& choices) {
     ByteString text;
-    for (std::string_view line : lines) {
-        text += line;
+    auto line = [&text](std::string_view bytes) {
+        text += bytes;
         text += LineEnd;
+    };
+    line(PortMarker);
+    line(portText);
+    line(FolderMarker);
+    line(LineOfFolder(choices.DestPath));
+    for (const TickLine& tick : TickLines) {
+        line(tick.Marker);
+        line(Flag(choices.*(tick.Ticked)));
     }
     return text;
 }
