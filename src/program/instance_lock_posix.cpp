@@ -69,7 +69,8 @@ bool LeaveShowRequest(const std::filesystem::path& file) {
     std::error_code ec;
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(file, ec)))
         ::unlink(file.c_str());
-    return WriteRegularFile(file, std::string_view{}, WriteMode::CreateNew, false) == WriteResult::Written;
+    return WriteRegularFile(file, std::string_view{}, WriteMode::CreateNew, false) ==
+           WriteResult::Written;
 }
 
 bool ShowRequestWaiting(const std::filesystem::path& file) {

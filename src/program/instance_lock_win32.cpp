@@ -66,7 +66,8 @@ bool LeaveShowRequest(const std::filesystem::path& file) {
     const DWORD attributes = Attributes(file);
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         DeleteFileW(file.c_str());
-    return WriteRegularFile(file, std::string_view{}, WriteMode::CreateNew, false) == WriteResult::Written;
+    return WriteRegularFile(file, std::string_view{}, WriteMode::CreateNew, false) ==
+           WriteResult::Written;
 }
 
 bool ShowRequestWaiting(const std::filesystem::path& file) {
