@@ -57,6 +57,8 @@ void PortWatch::Start(const QStringList& folders) {
     // No folder could be watched (no inotify, its watches used up): a look every second.
     if (!watcher_ || watcher_->directories().isEmpty()) everySecond_->start();
     WatchDeviceArrivals();
+    // A port back before the watches were set makes no change: one look finds it.
+    LookAgainSoon();
 }
 
 void PortWatch::Stop() {
