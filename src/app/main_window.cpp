@@ -473,6 +473,7 @@ void TfrmMain::ConnectPort(int number) {
     const bool busyBefore = State.Busy;
     State.Busy = true;
     DisconnectPort();
+    openedPath_.clear();
     if (number > 0) {
         const QString n = QString::number(number);
         ComPort1.SetPort("COM" + n.toStdString());
@@ -499,6 +500,7 @@ void TfrmMain::ConnectPort(int number) {
 // The port is open: no more waiting for it, the device is woken, and dumps may start.
 void TfrmMain::WakeOpenedPort(bool busyBefore) {
     StopWaitingForPort();
+    openedPath_ = PortPath();
     try {
         WakeDevice();
     } catch (...) {
@@ -555,6 +557,7 @@ void TfrmMain::StopWaitingForPort() {
 
 void TfrmMain::TryReopenPort() {
     if (!waitingForPort_ || State.Quitting || ComPort1.Connected() || engine_.Running()) return;
+    if (!openedPath_.empty() && PortPath() != openedPath_) return;
     if (connecting_ > 0) {
         // An open failure's box is on screen (the start without the adapter): when the
         // port is there, the box goes, and the reopen comes once the command has returned.
@@ -593,6 +596,14 @@ void TfrmMain::ReopenPort() {
     SetStatus(texts::StatusPortBack);
     AddLogLine(ByteString(texts::LogPortBack) + ComPort1.Port());
     WakeOpenedPort(busyBefore);
+}
+
+std::string TfrmMain::PortPath() const {
+#ifdef _WIN32
+    return {};
+#else
+    return ResolvePortPath(ComPort1.Port(), exeFolder_.string());
+#endif
 }
 
 // The folders whose changes may bring the port back: the COMn link's, its target's, /dev

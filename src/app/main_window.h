@@ -247,6 +247,9 @@ private:
     void WakeOpenedPort(bool busyBefore);
     bool PortPresent();
     QStringList PortFolders() const;
+    // The device path the port's name leads to now (POSIX: a COMn link or /dev/ttyS);
+    // empty on Windows, whose names are the devices'.
+    std::string PortPath() const;
     // Counts the port commands in progress; at the end of the last one, what waited for it.
     struct Connecting {
         explicit Connecting(TfrmMain& window);
@@ -279,6 +282,9 @@ private:
     // port that came back while an open failure's box was on screen.
     bool lostLater_ = false;
     bool reopenLater_ = false;
+    // Where the port was last opened: a port lost there is reopened only there, never through
+    // the name's fallback (a COMn link gone with its adapter leaves /dev/ttyS, another port).
+    std::string openedPath_;
     bool snapping_ = false;
     std::function<std::optional<ByteString>(const std::filesystem::path&)> readSettings_;
     std::function<std::vector<PortInfo>()> listPorts_;

@@ -167,4 +167,15 @@ inline constexpr char ConfirmCreateFolder[] =
     "Le r\xE9pertoire sp\xE9\x63ifi\xE9 n'existe pas. Le cr\xE9\x65r ?";
 inline constexpr char TrayUnknownError[] = "Erreur inconnue dans l'ic\xF4ne de notification.";
 
+// --- veldar-dump's lines on the terminal ---
+// "Port COMn ouvert, recherche de l'appareil..."
+inline constexpr char TerminalPortOpened[] = " ouvert, recherche de l'appareil...";
+inline constexpr char TerminalRescueCopy[] = "Copie de secours : ";
+// "Capture : <file> (N enregistrements)"
+inline constexpr char TerminalCapture[] = "Capture : ";
+inline constexpr char TerminalRecords[] = " enregistrements)";
+inline constexpr char TerminalStoppedBeforeDump[] = "Interrompu avant tout d\xE9vidage.";
+inline constexpr char TerminalNoDump[] = "Aucun d\xE9vidage n'a commenc\xE9.";
+inline constexpr char TerminalNoCapture[] = "Pas de capture compl\xE8te enregistr\xE9\x65.";
+
 } // namespace veldar::texts

@@ -167,7 +167,7 @@ int Run(const Options& o) {
 
     try {
         port.SetConnected(true);
-        std::cout << "Port " << o.Port << " ouvert, recherche de l'appareil..." << std::endl;
+        std::cout << "Port " << o.Port << Cp1252ToUtf8(texts::TerminalPortOpened) << std::endl;
         engine.WakeDevice();
     } catch (const EComPort& e) {
         std::cerr << Cp1252ToUtf8(texts::PortNotOpened) << " (" << o.Port << "): " << e.what()
@@ -193,19 +193,19 @@ int Run(const Options& o) {
     const DumpSummary& dump = engine.LastDump();
     if (o.Stats) PrintStats(dump, host);
     if (!dump.RescueFile.empty())
-        std::cout << "Copie de secours : " << dump.RescueFile.string() << "\n";
+        std::cout << Cp1252ToUtf8(texts::TerminalRescueCopy) << dump.RescueFile.string() << "\n";
     switch (dump.End) {
     case DumpEnd::Saved:
-        std::cout << "Capture : " << dump.File.string() << " (" << dump.Records
-                  << " enregistrements)" << std::endl;
+        std::cout << Cp1252ToUtf8(texts::TerminalCapture) << dump.File.string() << " ("
+                  << dump.Records << Cp1252ToUtf8(texts::TerminalRecords) << std::endl;
         return 0;
     case DumpEnd::NotRun:
-        std::cout << (stopRequested ? "Interrompu avant tout dévidage."
-                                    : "Aucun dévidage n'a commencé.")
+        std::cout << Cp1252ToUtf8(stopRequested ? texts::TerminalStoppedBeforeDump
+                                                : texts::TerminalNoDump)
                   << std::endl;
         return 1;
     default:
-        std::cout << "Pas de capture complète enregistrée." << std::endl;
+        std::cout << Cp1252ToUtf8(texts::TerminalNoCapture) << std::endl;
         return 1;
     }
 }
