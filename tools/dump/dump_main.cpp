@@ -192,6 +192,9 @@ int Run(const Options& o) {
 
     const DumpSummary& dump = engine.LastDump();
     if (o.Stats) PrintStats(dump, host);
+    // Records no folder took die with this program unless its journal holds them.
+    if (const int lost = engine.UnsavedRecords(false); lost > 0)
+        std::cerr << Cp1252ToUtf8(std::to_string(lost) + texts::MessageUnsavedLost) << std::endl;
     if (!dump.RescueFile.empty())
         std::cout << Cp1252ToUtf8(texts::TerminalRescueCopy) << dump.RescueFile.string() << "\n";
     switch (dump.End) {
