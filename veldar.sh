@@ -86,13 +86,17 @@ windows() {
         wixl msitools icoutils
     local qt version
     qt=$(tools/windows/qt_mingw.sh)
+    # veldar.exe's icon and the installer's shortcuts show the icon the native build draws
+    # for the Linux menus.
+    build --target veldar-icon-files
+    tools/windows/make_icon.sh build/icons/hicolor build-windows/veldar.ico
     VELDAR_QT_MINGW=$qt cmake --preset windows >/dev/null
     cmake --build --preset windows
+    wrestool -l --type=14 build-windows/veldar.exe | grep -q . ||
+        { echo "veldar.exe holds no icon" >&2; exit 1; }
     cmake --preset mingw >/dev/null
     cmake --build --preset mingw
     tools/windows/package_zip.sh "$qt" build-windows/veldar.exe dist/veldar-windows-x64.zip
-    # The installer's shortcuts show the icon the native build draws for the Linux menus.
-    build --target veldar-icon-files
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
     rm -f dist/VELDAR-*-x64.msi
     tools/windows/package_msi.sh dist/veldar-windows-x64.zip build/icons/hicolor "$version" \

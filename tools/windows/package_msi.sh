@@ -18,10 +18,8 @@ unzip -q "$zip" -d "$stage"
     wixl-heat -p VELDAR/ --directory-ref INSTALLDIR --component-group ProgramFiles \
         --var var.Source) >"$stage/files.wxs"
 
-# Shortcuts show the Icon table's icon: veldar.exe holds none. The large one stays PNG.
-sizes=()
-for size in 16 24 32 48; do sizes+=("$icons/${size}x${size}/apps/veldar.png"); done
-icotool -c -o "$stage/veldar.ico" "${sizes[@]}" -r "$icons/256x256/apps/veldar.png"
+# Shortcuts show the Icon table's icon, an icon file of its own.
+"$(dirname "$0")/make_icon.sh" "$icons" "$stage/veldar.ico"
 
 mkdir -p "$(dirname "$msi")"
 msi=$(cd "$(dirname "$msi")" && pwd)/$(basename "$msi")
