@@ -4,6 +4,7 @@
 #include "dump_engine.h"
 #include "program_texts.h"
 
+#include <array>
 #include <optional>
 
 namespace veldar {
@@ -12,6 +13,11 @@ std::filesystem::path DumpEngine::SettledFolder() const {
     if (options_.DestPath.empty() || !files_.FolderExists(options_.DestPath))
         return options_.ProgramFolder;
     return options_.DestPath;
+}
+
+// Where a copy goes when the capture could not be saved: the first of them that takes it.
+std::array<std::filesystem::path, 3> DumpEngine::RescueFolders() const {
+    return {SettledFolder(), options_.ProgramFolder, options_.HomeFolder};
 }
 
 // Shows the name panel until a usable name is typed; false when the program asked to stop
@@ -63,8 +69,7 @@ void DumpEngine::RescueSave(RunRecord& run) {
     run.Rescued = true;
     if (state_.CaptureText.empty()) return;
     ByteString name = FormatAutoName(pump_.Now()) + (run.Complete ? "" : texts::PartialSuffix);
-    for (const std::filesystem::path& folder :
-         {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
+    for (const std::filesystem::path& folder : RescueFolders()) {
         if (!folder.empty() && WriteNewFile(folder, name)) return;
     }
     view_.AddLogLine(texts::LogRescueFailed);
@@ -108,8 +113,7 @@ UnsavedWritten DumpEngine::SaveUnsaved() {
     if (unsaved_.empty()) return written;
     TakeOptions();
     std::erase_if(unsaved_, [&](const UnsavedCapture& capture) {
-        for (const std::filesystem::path& folder :
-             {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
+        for (const std::filesystem::path& folder : RescueFolders()) {
             if (folder.empty()) continue;
             const auto path = WriteNewCapture(files_, folder, capture.Name, capture.Text.Pieces());
             if (path.empty()) continue;
@@ -168,8 +172,7 @@ ByteString DumpEngine::RecoverJournals() {
         const ByteString name = JournalTime(journal) + texts::PartialSuffix;
         std::filesystem::path copy;
         bool synced = false;
-        for (const std::filesystem::path& folder :
-             {SettledFolder(), options_.ProgramFolder, options_.HomeFolder}) {
+        for (const std::filesystem::path& folder : RescueFolders()) {
             if (folder.empty()) continue;
             const std::string_view capture = content.Capture;
             copy = WriteNewCapture(files_, folder, name, BytePieces(&capture, 1));

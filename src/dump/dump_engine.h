@@ -12,6 +12,7 @@
 #include "dump_pump.h"
 #include "dump_view.h"
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -136,6 +137,7 @@ private:
     void EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run);
     bool WaitForName(RunRecord* run);
     std::filesystem::path SettledFolder() const;
+    std::array<std::filesystem::path, 3> RescueFolders() const;
     void RescueSave(RunRecord& run);
     bool WriteNewFile(const std::filesystem::path& folder, const ByteString& baseName);
     void KeepUnsaved(const ByteString& name, int records);
