@@ -48,6 +48,8 @@ namespace {
 
 constexpr int SnapMargin = 10;
 constexpr int SnapSettleMs = 150;
+// A port lost again this soon after it came back by itself is waited for by changes only.
+constexpr qint64 ReopenCalmMs = 60000;
 
 } // namespace
 
@@ -473,9 +475,10 @@ void TfrmMain::ConnectPort(int number) {
     const bool busyBefore = State.Busy;
     State.Busy = true;
     DisconnectPort();
-    openedPath_.clear();
     if (number > 0) {
         const QString n = QString::number(number);
+        // Another port: wherever it opens is its place.
+        if (ComPort1.Port() != "COM" + n.toStdString()) openedPath_.clear();
         ComPort1.SetPort("COM" + n.toStdString());
         setWindowTitle(FromCp1252(texts::WindowCaption) + n);
         mnuCom->setText(FromCp1252(texts::MenuPortPrefix) + n + FromCp1252(texts::MenuPortSuffix));
@@ -486,7 +489,8 @@ void TfrmMain::ConnectPort(int number) {
     } catch (const std::exception& e) {
         // Waited for from now on, before the box: the adapter may come while nobody is
         // there to answer it.
-        StartWaitingForPort();
+        // Just tried: only a change will bring it.
+        StartWaitingForPort(false);
         TellOpenFailure(e);
         SetStatus(ByteString(texts::StatusNotConnected) + texts::StatusRetryHint);
     }
@@ -534,17 +538,18 @@ void TfrmMain::ClosePortAsLost() {
     ComPort1.SetConnected(false);
     SetStatus(texts::StatusPortLost);
     AddLogLine(ByteString(texts::LogPortLost) + ComPort1.Port() + texts::LogPortWaited);
-    StartWaitingForPort();
+    // Lost a while ago (the dump's end was waited for): it may be back already.
+    StartWaitingForPort(!sinceReopen_.isValid() || sinceReopen_.elapsed() > ReopenCalmMs);
 }
 
 void TfrmMain::CheckPortAfterResume() {
     if (ComPort1.Connected() && !engine_.Running() && ComPort1.LineLost()) PortLost();
 }
 
-void TfrmMain::StartWaitingForPort() {
+void TfrmMain::StartWaitingForPort(bool lookFirst) {
     waitingForPort_ = true;
     tiMain->SetHint(FromCp1252(ByteString(texts::TrayPortLost) + ComPort1.Port()));
-    portWatch_->Start(PortFolders());
+    portWatch_->Start(PortFolders(), lookFirst);
 }
 
 void TfrmMain::StopWaitingForPort() {
@@ -595,6 +600,7 @@ void TfrmMain::ReopenPort() {
     }
     SetStatus(texts::StatusPortBack);
     AddLogLine(ByteString(texts::LogPortBack) + ComPort1.Port());
+    sinceReopen_.start();
     WakeOpenedPort(busyBefore);
 }
 

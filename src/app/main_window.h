@@ -13,6 +13,7 @@
 #include "tray_backend.h"
 #include "window_dump_side.h"
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QStringList>
@@ -240,7 +241,7 @@ private:
     void TellOpenFailure(const std::exception& error);
     // The lost or missing port: waited for, looked at when it may be back, reopened.
     void ClosePortAsLost();
-    void StartWaitingForPort();
+    void StartWaitingForPort(bool lookFirst);
     void StopWaitingForPort();
     void TryReopenPort();
     void ReopenPort();
@@ -282,6 +283,10 @@ private:
     // port that came back while an open failure's box was on screen.
     bool lostLater_ = false;
     bool reopenLater_ = false;
+    bool unsavedTriedAtQuit_ = false;
+    // Since the port last came back by itself (a device that fails at once is not reopened
+    // every second).
+    QElapsedTimer sinceReopen_;
     // Where the port was last opened: a port lost there is reopened only there, never through
     // the name's fallback (a COMn link gone with its adapter leaves /dev/ttyS, another port).
     std::string openedPath_;

@@ -110,7 +110,8 @@ void TfrmMain::FormClose(TCloseAction& Action) {
 }
 
 void TfrmMain::SaveUnsavedAtQuit() {
-    if (engine_.UnsavedRecords() == 0) return;
+    // Once: the end of the session tries before it answers, the close would try again.
+    if (std::exchange(unsavedTriedAtQuit_, true) || engine_.UnsavedRecords() == 0) return;
     engine_.SaveUnsaved();
     // What a journal holds comes back at the next start.
     if (const int lost = engine_.UnsavedRecords(false); lost > 0)
@@ -134,6 +135,7 @@ void TfrmMain::WMQueryEndSession() {
     quitFrom_ = QuitFrom::Session;
     State.Quitting = true;
     engine_.SaveNow();
+    SaveUnsavedAtQuit();
     SaveSettings();
     RequestQuit(QuitFrom::Session);
 }

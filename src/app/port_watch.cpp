@@ -44,7 +44,7 @@ PortWatch::~PortWatch() {
     StopWatchingDeviceArrivals();
 }
 
-void PortWatch::Start(const QStringList& folders) {
+void PortWatch::Start(const QStringList& folders, bool lookFirst) {
     Stop();
     active_ = true;
     folders_ = folders;
@@ -57,8 +57,7 @@ void PortWatch::Start(const QStringList& folders) {
     // No folder could be watched (no inotify, its watches used up): a look every second.
     if (!watcher_ || watcher_->directories().isEmpty()) everySecond_->start();
     WatchDeviceArrivals();
-    // A port back before the watches were set makes no change: one look finds it.
-    LookAgainSoon();
+    if (lookFirst) LookAgainSoon();
 }
 
 void PortWatch::Stop() {

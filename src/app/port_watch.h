@@ -24,7 +24,9 @@ public:
     PortWatch(const PortWatch&) = delete;
     PortWatch& operator=(const PortWatch&) = delete;
 
-    void Start(const QStringList& folders);
+    // With lookFirst, one look a second after the start: a port back before the watches
+    // were set makes no change in them.
+    void Start(const QStringList& folders, bool lookFirst);
     void Stop();
     // The port is there but refused (its group not yet set, a modem manager probing it):
     // nothing in the folders will change, so one more look in a second.

@@ -78,9 +78,12 @@ void DumpEngine::RescueSave(RunRecord& run) {
 
 void DumpEngine::KeepUnsaved(const ByteString& name, int records) {
     // The journal still holds them when it could be written to the end.
-    std::filesystem::path journal;
-    if (journal_.Active() && journal_.HoldsRecords()) journal = journal_.File();
-    unsaved_.push_back({name, state_.CaptureText, records, journal});
+    std::unique_ptr<JournalFile> journal;
+    if (journal_.Active() && journal_.HoldsRecords()) {
+        summary_.Journal = journal_.File();
+        journal = std::make_unique<JournalFile>(journal_.HandOver());
+    }
+    unsaved_.push_back({name, state_.CaptureText, records, std::move(journal)});
     summary_.Unsaved = records;
     view_.AddLogLine(std::to_string(records) + texts::LogUnsaved);
 }
@@ -104,7 +107,7 @@ void DumpEngine::RetryUnsaved() {
 int DumpEngine::UnsavedRecords(bool journaled) const {
     int records = 0;
     for (const UnsavedCapture& capture : unsaved_)
-        if (journaled || capture.Journal.empty()) records += capture.Records;
+        if (journaled || !capture.Journal) records += capture.Records;
     return records;
 }
 
@@ -120,10 +123,7 @@ UnsavedWritten DumpEngine::SaveUnsaved() {
             view_.AddPathLogLine(texts::LogRescued, path, {});
             written.LastFile = path;
             // Its records are in two places now: the journal would bring them back twice.
-            JournalFile journal;
-            if (files_.Sync(path) && !capture.Journal.empty() &&
-                journal.Take(capture.Journal) == JournalFile::Claim::Taken)
-                journal.Remove();
+            if (files_.Sync(path) && capture.Journal) capture.Journal->Remove();
             written.Records += capture.Records;
             return true;
         }

@@ -108,6 +108,8 @@ void DumpEngine::RunDump(bool probeFirst) {
         // The user reads what happened in French; the port's own text is for support.
         view_.AddLogLine(e.what());
         view_.SetStatus(PortFailureText(port_.Port(), e.OsError(), port_.IsLostError(e.OsError())));
+        if (summary_.Unsaved > 0)
+            view_.ShowMessage(std::to_string(UnsavedRecords()) + texts::MessageUnsaved);
         throw;
     }
     busy_ = false;
@@ -260,11 +262,13 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
             view_.ShowMessage(texts::StatusNotSaved);
         }
     }
-    // A folder took this capture: it may take the earlier ones that none took.
-    if ((saved || !summary_.RescueFile.empty()) && UnsavedRecords() > 0 &&
-        SaveUnsaved().Records > 0 && UnsavedRecords() > 0)
-        TellUnsaved(false);
     view_.AddPathLogLine(texts::LogPath, options_.DestPath, texts::LogFile + state_.FileName);
+    // A folder took this capture: it may take the earlier ones that none took. Those still
+    // waiting stay said, over the dump's own status.
+    if ((saved || !summary_.RescueFile.empty()) && UnsavedRecords() > 0) {
+        SaveUnsaved();
+        if (UnsavedRecords() > 0) TellUnsaved(false);
+    }
     view_.Beep();
     pump_.ProcessMessages();
     pump_.Sleep(1500);

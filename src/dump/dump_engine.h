@@ -14,6 +14,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace veldar {
@@ -54,8 +55,9 @@ struct UnsavedCapture {
     ByteString Name; // the rescue copy's name, without ".txt"
     CaptureBytes Text;
     int Records = 0;
-    // The run's journal, kept on the disk; it goes once the capture is written and synced.
-    std::filesystem::path Journal;
+    // The run's journal, open and locked so that no recovery copies it meanwhile; it goes once
+    // the capture is written and synced, and stays on the disk if the program ends first.
+    std::unique_ptr<JournalFile> Journal;
 };
 
 struct UnsavedWritten {

@@ -99,6 +99,12 @@ void DumpJournal::Keep() {
     file_.Close();
 }
 
+JournalFile DumpJournal::HandOver() {
+    Sync();
+    records_ = 0;
+    return std::move(file_);
+}
+
 JournalContent ReadJournalContent(const std::string& bytes) {
     JournalContent content;
     std::size_t at = bytes.find("\r\n");

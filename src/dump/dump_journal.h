@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace veldar {
@@ -31,6 +32,16 @@ public:
     ~JournalFile() { Close(); }
     JournalFile(const JournalFile&) = delete;
     JournalFile& operator=(const JournalFile&) = delete;
+    // The open file and its lock go with the move.
+    JournalFile(JournalFile&& other) noexcept
+        : path_(std::move(other.path_)), folderSynced_(other.folderSynced_) {
+#ifdef _WIN32
+        handle_ = std::exchange(other.handle_, nullptr);
+#else
+        fd_ = std::exchange(other.fd_, -1);
+#endif
+    }
+    JournalFile& operator=(JournalFile&&) = delete;
 
     // Creates the file, only a new one, and locks it; false when it could not (nothing is left
     // behind then).
@@ -79,6 +90,9 @@ public:
     // closed and kept for the next start.
     void Remove();
     void Keep();
+    // Synced and handed over, still open and locked: the journal of records kept apart
+    // (no folder took them), which no recovery may copy while they wait.
+    JournalFile HandOver();
     bool Active() const { return file_.IsOpen(); }
     // True once a payload went in after the first lines.
     bool HoldsRecords() const { return records_ > 0; }

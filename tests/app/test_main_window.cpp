@@ -169,16 +169,6 @@ TEST_F(WindowTest, APortAppearingUnderTheOpenFailureBoxOpensAfterIt) {
     EXPECT_FALSE(window->State.Busy);
 }
 
-// Back before its watch began (here: while the failure is told), so no change in a watched
-// folder will ever tell of it: the first look finds it.
-TEST_F(WindowTest, APortBackBeforeItsWatchSawAChangeIsStillReopened) {
-    line->SetUnplugged(VirtualLine::A, true);
-    boxes->OnMessage = [&] { line->SetUnplugged(VirtualLine::A, false); };
-    window->ConnectPort(1);
-    EXPECT_TRUE(window->WaitingForPort());
-    EXPECT_TRUE(PumpUntil([&] { return window->ComPort1.Connected(); }));
-}
-
 #ifndef _WIN32
 // What the technician reads when the port does not open: in French, what is wrong, in the
 // box and in the log, naming the port there.
@@ -457,6 +447,15 @@ TEST_F(WindowDump, APortLostInADumpIsClosedThenReopenedWhenItComesBack) {
     EXPECT_FALSE(window->State.Busy);
     EXPECT_EQ(tray->toolTip, "VELDAR");
     EXPECT_TRUE(window->mmoMain->toPlainText().contains("Port rouvert: COM1"));
+}
+
+// Back before its watch began (here: never gone from the line), so no change in a watched
+// folder will ever tell of it: the first look finds it.
+TEST_F(WindowDump, APortBackBeforeItsWatchSawAChangeIsStillReopened) {
+    window->PortLost();
+    ASSERT_TRUE(PumpUntil([&] { return window->WaitingForPort(); }));
+    EXPECT_TRUE(PumpUntil([&] { return window->ComPort1.Connected(); }));
+    EXPECT_FALSE(window->WaitingForPort());
 }
 
 TEST_F(WindowDump, APortClosedOnPurposeIsNeverReopenedByItself) {

@@ -267,6 +267,34 @@ TEST_F(DumpTest, SaveNowFromANestedCallWritesOnceForTheRun) {
     EXPECT_EQ(Files(root / "dest").size(), 1u);
 }
 
+// Records kept apart keep their journal locked: a program started meanwhile in the same folder
+// leaves it alone, so the records reach the disk once when a folder takes them.
+TEST_F(DumpTest, AnUnsavedCapturesJournalIsNotRecoveredTwice) {
+    files.FailWrites = true;
+    Device(Payloads({"one", "two", "three"}, true));
+    engine.RunDump(false);
+    ASSERT_EQ(engine.UnsavedRecords(), 3);
+    EXPECT_EQ(engine.UnsavedRecords(false), 0) << "the journal holds them";
+    ASSERT_EQ(FindJournals(root / "exe").size(), 1u);
+
+    FakeHost other;
+    other.Choices.DestPath = host.Choices.DestPath;
+    other.ExeFolder = host.ExeFolder;
+    other.Home = host.Home;
+    CaptureFiles otherFiles;
+    bool otherBusy = false;
+    DumpEngine second{otherBusy, port, other, other, otherFiles, [&] { return other.Options(); }};
+    EXPECT_TRUE(second.RecoverJournals().empty());
+
+    files.FailWrites = false;
+    engine.RetryUnsaved();
+    EXPECT_EQ(engine.UnsavedRecords(), 0);
+    const auto names = Files(root / "dest");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(ReadFile(root / "dest" / names[0]), "one\r\ntwo\r\nthree\r\n");
+    EXPECT_TRUE(FindJournals(root / "exe").empty()) << "gone once the copy is on the disk";
+}
+
 // --- names a folder cannot take whole, files that are not plain files, full disks ---
 
 TEST_F(CaptureTest, ALongNameIsCutOnACharacterToWhatTheFolderTakes) {

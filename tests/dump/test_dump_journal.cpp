@@ -169,9 +169,14 @@ TEST_F(DumpTest, TheJournalStaysOnlyWhenNoCopyCouldBeWrittenAndTheNextStartSaves
     const ByteString started = FormatAutoName(host.Now());
     driver.reset();
     Device(Payloads({"one", "two", "three"}, true));
-    engine.RunDump(false);
-    ASSERT_EQ(engine.LastDump().End, DumpEnd::NotSaved);
-    const fs::path kept = engine.LastDump().Journal;
+    fs::path kept;
+    {
+        // A program of its own, which ends before the next start.
+        DumpEngine ending{busy, port, host, host, files, [this] { return host.Options(); }};
+        ending.RunDump(false);
+        ASSERT_EQ(ending.LastDump().End, DumpEnd::NotSaved);
+        kept = ending.LastDump().Journal;
+    }
     EXPECT_EQ(FindJournals(root / "exe"), std::vector<fs::path>{kept});
     EXPECT_EQ(ReadJournalContent(ReadFile(kept)).Capture, "one\r\ntwo\r\nthree\r\n");
 
