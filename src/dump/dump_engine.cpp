@@ -165,6 +165,9 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
             if (Contains(state_.RxBuffer, "\r")) break;
         }
         state_.RxBuffer = recordText;
+        // Asked to stop during the last read (the session's copy may be made already): the
+        // record is not answered, so the device keeps it rather than it being lost here.
+        if (pump_.StopRequested()) throw DumpStopped{};
 
         bool accepted = false;
         if (!Contains(recordText, "\r")) {

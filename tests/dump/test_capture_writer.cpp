@@ -295,6 +295,28 @@ TEST_F(DumpTest, AnUnsavedCapturesJournalIsNotRecoveredTwice) {
     EXPECT_TRUE(FindJournals(root / "exe").empty()) << "gone once the copy is on the disk";
 }
 
+// The session ends while a record is on its way: the copy already made is all that is saved,
+// so that record is not acknowledged (the device keeps it for the next dump).
+TEST_F(DumpTest, ARecordReadAfterTheSessionsCopyIsNotAcknowledged) {
+    Device(Payloads({"one", "two", "three"}));
+    bool saved = false;
+    host.OnTime = [&](std::int64_t now) {
+        driver->Step(now);
+        // "two" whole in the input: counting byte, payload, two check bytes and CR.
+        if (!saved && driver->Model().Stats().acksReceived == 1 &&
+            line->InputCount(VirtualLine::A) >= 7) {
+            saved = true;
+            engine.SaveNow();
+            host.Stop = true;
+        }
+    };
+    engine.RunDump(false);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(line->TakeInput(VirtualLine::B), "") << "nothing answered after the copy";
+    EXPECT_EQ(Files(root / "dest"), Names{"20261207093000_partiel.txt"});
+    EXPECT_EQ(ReadFile(root / "dest" / "20261207093000_partiel.txt"), "one\r\n");
+}
+
 // --- names a folder cannot take whole, files that are not plain files, full disks ---
 
 TEST_F(CaptureTest, ALongNameIsCutOnACharacterToWhatTheFolderTakes) {
