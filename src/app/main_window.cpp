@@ -31,13 +31,7 @@
 #include <cmath>
 #include <filesystem>
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "win32_api.h"
 #else
 #include "port_names.h"
 #endif
@@ -477,9 +471,10 @@ void TfrmMain::ConnectPort(int number) {
     DisconnectPort();
     if (number > 0) {
         const QString n = QString::number(number);
+        const std::string name = "COM" + n.toStdString();
         // Another port: wherever it opens is its place.
-        if (ComPort1.Port() != "COM" + n.toStdString()) openedPath_.clear();
-        ComPort1.SetPort("COM" + n.toStdString());
+        if (ComPort1.Port() != name) openedPath_.clear();
+        ComPort1.SetPort(name);
         setWindowTitle(FromCp1252(texts::WindowCaption) + n);
         mnuCom->setText(FromCp1252(texts::MenuPortPrefix) + n + FromCp1252(texts::MenuPortSuffix));
     }
@@ -488,8 +483,7 @@ void TfrmMain::ConnectPort(int number) {
         SetStatus(texts::StatusPutInDump);
     } catch (const std::exception& e) {
         // Waited for from now on, before the box: the adapter may come while nobody is
-        // there to answer it.
-        // Just tried: only a change will bring it.
+        // there to answer it. Just tried, so only a change will bring it.
         StartWaitingForPort(false);
         TellOpenFailure(e);
         SetStatus(ByteString(texts::StatusNotConnected) + texts::StatusRetryHint);

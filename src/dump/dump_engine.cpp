@@ -81,7 +81,6 @@ void DumpEngine::RunDump(bool probeFirst) {
     summary_ = DumpSummary{};
     journal_.WriteUs = journal_.SyncUs = 0;
     journal_.Writes = journal_.Syncs = 0;
-    int records = 0;
     try {
         if (probeFirst) WakeDevice();
         position_ = 0;
@@ -90,26 +89,26 @@ void DumpEngine::RunDump(bool probeFirst) {
         DumpState dumpState = dsRunning;
         if (RequestPhase(requestWord)) {
             run.Acknowledged = true;
-            dumpState = RecordPhase(records, run, start);
+            dumpState = RecordPhase(run, start);
         }
-        summary_.Records = records;
-        EndStep(dumpState, records, start, run);
+        summary_.Records = run.Records;
+        EndStep(dumpState, start, run);
     } catch (const DumpStopped&) {
-        summary_.Records = records;
+        summary_.Records = run.Records;
         summary_.End = DumpEnd::Stopped;
         RescueSave(run);
     } catch (const EComPort& e) {
         // The adapter is gone or refuses: keep what was accepted, tell why, and let the
         // failure go on to whoever started the dump. Busy stays set until the port reopens.
-        summary_.Records = records;
+        summary_.Records = run.Records;
         summary_.End = DumpEnd::PortFailed;
         summary_.PortError = e.OsError();
         RescueSave(run);
-        // The user reads what happened in French; the port's own text is for support.
+        // The user reads what happened in French; the port's own text is for support. Records
+        // no folder took are told first: the port's failure is the status that stays.
         view_.AddLogLine(e.what());
+        if (summary_.Unsaved > 0) TellUnsaved(true);
         view_.SetStatus(PortFailureText(port_.Port(), e.OsError(), port_.IsLostError(e.OsError())));
-        if (summary_.Unsaved > 0)
-            view_.ShowMessage(std::to_string(UnsavedRecords()) + texts::MessageUnsaved);
         throw;
     }
     busy_ = false;
@@ -140,7 +139,7 @@ bool DumpEngine::RequestPhase(ByteString& requestWord) {
     }
 }
 
-DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime& start) {
+DumpState DumpEngine::RecordPhase(RunRecord& run, const LocalTime& start) {
     SetProgressMax(1000);
     int refusals = 0;
     int counter = 0;
@@ -153,7 +152,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
 
     DumpState dumpState = dsRunning;
     while (dumpState == dsRunning) {
-        view_.SetStatus(texts::StatusRecording + std::to_string(records));
+        view_.SetStatus(texts::StatusRecording + std::to_string(run.Records));
         ByteString trace, errorText, recordText, reply;
         state_.RxBuffer.clear();
         for (int wait = 0; wait <= 40; wait += 4) {
@@ -181,7 +180,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
             // Too short for counting byte, check bytes and CR: refused without a text.
             if (recordText.size() >= MinimumRecordSize) {
                 auto check =
-                    CheckRecord(recordText, UsesAverageRule(headerSeen, records, recordText));
+                    CheckRecord(recordText, UsesAverageRule(headerSeen, run.Records, recordText));
                 if (!check.Passed) errorText += ChecksumErrorText(check);
                 accepted = check.Passed;
             }
@@ -191,7 +190,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
             refusals = 0;
             const std::size_t n = recordText.size();
             ByteString payload = recordText.substr(1, n - 4);
-            if (!headerSeen && records == 0 && payload.starts_with("#;")) {
+            if (!headerSeen && run.Records == 0 && payload.starts_with("#;")) {
                 headerSeen = true;
                 HeaderRecord header = ParseHeader(payload);
                 SetProgressMax(header.Maximum);
@@ -199,7 +198,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
                 view_.AddLogLine(texts::LogHeader + state_.FileName + " - " + header.CountText);
                 JournalAppend(payload + "\r\n", false);
             } else {
-                run.Records = ++records;
+                ++run.Records;
                 if (position_ < maximum_) view_.SetProgressPosition(++position_);
                 const ByteString entry = payload + "\r\n";
                 state_.CaptureText.append(entry);
@@ -228,7 +227,7 @@ DumpState DumpEngine::RecordPhase(int& records, RunRecord& run, const LocalTime&
     return dumpState;
 }
 
-void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run) {
+void DumpEngine::EndStep(DumpState dumpState, const LocalTime& start, RunRecord& run) {
     switch (dumpState) {
     case dsRunning:
         summary_.End = DumpEnd::NoAcknowledgement;
@@ -253,7 +252,7 @@ void DumpEngine::EndStep(DumpState dumpState, int records, const LocalTime& star
     if (saved) {
         LocalTime now = pump_.Now();
         view_.SetStatus(
-            std::to_string(records) + texts::StatusRecordsSuffix +
+            std::to_string(run.Records) + texts::StatusRecordsSuffix +
             FormatElapsed(now.MillisecondsSinceEpoch() - start.MillisecondsSinceEpoch()) +
             texts::StatusFinishedAt + FormatHmmss(now));
     } else {

@@ -131,12 +131,12 @@ private:
         bool Rescued = false;
         bool Stopped = false;
         bool Aborted = false;
-        int Records = 0;
+        int Records = 0; // accepted, the header left out
     };
 
     bool RequestPhase(ByteString& requestWord);
-    DumpState RecordPhase(int& records, RunRecord& run, const LocalTime& start);
-    void EndStep(DumpState dumpState, int records, const LocalTime& start, RunRecord& run);
+    DumpState RecordPhase(RunRecord& run, const LocalTime& start);
+    void EndStep(DumpState dumpState, const LocalTime& start, RunRecord& run);
     bool WaitForName(RunRecord* run);
     std::filesystem::path SettledFolder() const;
     std::array<std::filesystem::path, 3> RescueFolders() const;
